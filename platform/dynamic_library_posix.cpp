@@ -1,0 +1,36 @@
+#include "platform/dynamic_library.h"
+
+#include <dlfcn.h>
+
+#include <cerrno>
+#include <cstring>
+
+const char* const kSocketsLibraryFileName = "libws2_32.so";
+
+std::unique_ptr<DynamicLibrary> DynamicLibrary::Load(const std::string& file_name,
+                                                     std::int32_t* error_code) {
+  errno = 0;
+  void* handle = dlopen(file_name.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    // dlopen reports through dlerror(); errno still holds the reason of the
+    // last failed open (ENOENT for a missing file). A library that exists but
+    // cannot be used leaves errno alone: report it as a bad library.
+    int code = errno != 0 ? errno : ELIBBAD;
+    dlerror();  // clear the loader's pending message
+    if (error_code != nullptr) *error_code = code;
+    return nullptr;
+  }
+  return std::unique_ptr<DynamicLibrary>(new DynamicLibrary(handle));
+}
+
+DynamicLibrary::~DynamicLibrary() { dlclose(handle_); }
+
+void* DynamicLibrary::Symbol(const char* name) const { return dlsym(handle_, name); }
+
+std::string SystemErrorText(std::int32_t code) {
+  if (code == 10093) return "The sockets library has not been started";
+  char buffer[256];
+  // GNU strerror_r may return a static text instead of filling the buffer.
+  const char* text = strerror_r(code, buffer, sizeof buffer);
+  return text;
+}

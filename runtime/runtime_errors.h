@@ -1,0 +1,52 @@
+#pragma once
+
+#include <string>
+
+#include "runtime/exception.h"
+
+// The errors of the runtime itself: memory, console I/O, conversions, threads
+// and processor faults. Each reports its own class name for the log.
+
+DECLARE_ERROR_CLASS(EHeapException, Exception);
+DECLARE_FIXED_ERROR_CLASS(EOutOfMemory, EHeapException, "Out of memory");
+DECLARE_FIXED_ERROR_CLASS(EInvalidPointer, EHeapException, "Invalid pointer operation");
+DECLARE_ERROR_CLASS(EConvertError, Exception);
+DECLARE_ERROR_CLASS(EThread, Exception);
+
+DECLARE_ERROR_CLASS(EExternal, Exception);
+DECLARE_ERROR_CLASS(EAccessViolation, EExternal);
+DECLARE_ERROR_CLASS(EIntError, EExternal);
+DECLARE_FIXED_ERROR_CLASS(EDivByZero, EIntError, "Division by zero");
+DECLARE_FIXED_ERROR_CLASS(ERangeError, EIntError, "Range check error");
+DECLARE_FIXED_ERROR_CLASS(EIntOverflow, EIntError, "Integer overflow");
+DECLARE_ERROR_CLASS(EMathError, EExternal);
+DECLARE_FIXED_ERROR_CLASS(EInvalidOp, EMathError, "Invalid floating point operation");
+DECLARE_FIXED_ERROR_CLASS(EZeroDivide, EMathError, "Floating point division by zero");
+DECLARE_FIXED_ERROR_CLASS(EOverflow, EMathError, "Floating point overflow");
+DECLARE_FIXED_ERROR_CLASS(EUnderflow, EMathError, "Floating point underflow");
+DECLARE_FIXED_ERROR_CLASS(EPrivilege, EExternal, "Privileged instruction");
+DECLARE_FIXED_ERROR_CLASS(EStackOverflow, EExternal, "Stack overflow");
+DECLARE_FIXED_ERROR_CLASS(EControlC, EExternal, "Control-C hit");
+DECLARE_ERROR_CLASS(EExternalException, EExternal);
+
+/// A failed console write or open. `ErrorCode()` is the runtime's I/O error
+/// number; the message is "I/O error %d" or one of the fixed texts.
+class EInOutError : public Exception {
+ public:
+  explicit EInOutError(int error_code);
+  int ErrorCode() const { return error_code_; }
+  const char* ClassName() const override { return "EInOutError"; }
+
+  /// The message for an I/O error number: seven numbers have fixed texts.
+  static std::string MessageFor(int error_code);
+
+ private:
+  int error_code_;
+};
+
+/// "'%s' is not a valid integer value" for a text that does not convert.
+EConvertError InvalidIntegerError(const std::string& text);
+
+/// Converts plain decimal text (an optional sign, then digits) to an int;
+/// raises `EConvertError` for anything else, the empty text included.
+int StrToInt(const std::string& text);
