@@ -1,0 +1,34 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+/// A moment of the local clock, as the platform gives it.
+struct LocalDateTime {
+  int year = 0;         // e.g. 2024
+  int month = 0;        // 1 to 12
+  int day = 0;          // 1 to 31
+  int hour = 0;         // 0 to 23
+  int minute = 0;       // 0 to 59
+  int second = 0;       // 0 to 59 (60 during a leap second)
+  int millisecond = 0;  // 0 to 999
+};
+
+/// The current local date and time; the milliseconds are those the platform
+/// clock reports, not rounded.
+LocalDateTime LocalNow();
+
+/// The text between hour and minute in the time format of the user's locale
+/// settings (on POSIX the LC_ALL, LC_TIME and LANG settings), or nothing when
+/// the settings can't be read. Reads the settings on every call and leaves the
+/// process's own locale untouched.
+std::optional<std::string> UserTimeSeparator();
+
+/// The literal text between the first hour conversion (%H, %I, %k, %l) and the
+/// minute conversion (%M) that follows it in a strftime time format. %T, %R and
+/// %X stand for "%H:%M:%S" or "%H:%M"; %r for `am_pm_format`. Nothing when the
+/// format has no hour followed by a minute, or another conversion stands
+/// between them.
+std::optional<std::string> TimeSeparatorOfFormat(std::string_view format,
+                                                 std::string_view am_pm_format);

@@ -1,0 +1,121 @@
+#include <langinfo.h>
+#include <locale.h>
+#include <time.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+
+namespace {
+
+// One piece of a time format: literal text, or a conversion named by its
+// letter (flags, width and the E/O modifiers dropped).
+struct FormatPiece {
+  char conversion;  // 0 for literal text
+  std::string text;
+};
+
+void AppendLiteral(std::vector<FormatPiece>* pieces, std::string_view text) {
+  if (pieces->empty() || pieces->back().conversion != 0) pieces->push_back({0, ""});
+  pieces->back().text.append(text);
+}
+
+// Splits `format` into pieces, replacing the composite conversions by what
+// they stand for; `depth` stops a format that names itself.
+void SplitFormat(std::string_view format, std::string_view am_pm_format, int depth,
+                 std::vector<FormatPiece>* pieces) {
+  std::size_t i = 0;
+  while (i < format.size()) {
+    if (format[i] != '%') {
+      AppendLiteral(pieces, format.substr(i, 1));
+      ++i;
+      continue;
+    }
+    std::size_t j = i + 1;
+    while (j < format.size() && std::string_view("_-0^#").find(format[j]) != std::string_view::npos)
+      ++j;
+    while (j < format.size() && format[j] >= '0' && format[j] <= '9') ++j;
+    if (j < format.size() && (format[j] == 'E' || format[j] == 'O')) ++j;
+    if (j >= format.size()) {  // a '%' at the end stands for itself
+      AppendLiteral(pieces, format.substr(i));
+      return;
+    }
+    char conversion = format[j];
+    i = j + 1;
+    switch (conversion) {
+      case '%':
+        AppendLiteral(pieces, "%");
+        break;
+      case 'n':
+        AppendLiteral(pieces, "\n");
+        break;
+      case 't':
+        AppendLiteral(pieces, "\t");
+        break;
+      case 'T':
+      case 'X':
+        SplitFormat("%H:%M:%S", am_pm_format, depth + 1, pieces);
+        break;
+      case 'R':
+        SplitFormat("%H:%M", am_pm_format, depth + 1, pieces);
+        break;
+      case 'r':
+        if (depth == 0) {
+          SplitFormat(am_pm_format, am_pm_format, depth + 1, pieces);
+        } else {
+          pieces->push_back({'r', ""});
+        }
+        break;
+      default:
+        pieces->push_back({conversion, ""});
+    }
+  }
+}
+
+bool IsHourConversion(char conversion) {
+  return conversion == 'H' || conversion == 'I' || conversion == 'k' || conversion == 'l';
+}
+
+}  // namespace
+
+LocalDateTime LocalNow() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  tm local{};
+  localtime_r(&now.tv_sec, &local);
+  LocalDateTime result;
+  result.year = local.tm_year + 1900;
+  result.month = local.tm_mon + 1;
+  result.day = local.tm_mday;
+  result.hour = local.tm_hour;
+  result.minute = local.tm_min;
+  result.second = local.tm_sec;
+  result.millisecond = static_cast<int>(now.tv_nsec / 1000000);
+  return result;
+}
+
+std::optional<std::string> UserTimeSeparator() {
+  // A locale object of our own instead of setlocale(): the process's locale,
+  // and with it number formatting everywhere, stays "C".
+  locale_t user = newlocale(LC_TIME_MASK, "", static_cast<locale_t>(0));
+  if (user == static_cast<locale_t>(0)) return std::nullopt;
+  std::string format = nl_langinfo_l(T_FMT, user);
+  std::string am_pm_format = nl_langinfo_l(T_FMT_AMPM, user);
+  freelocale(user);
+  return TimeSeparatorOfFormat(format, am_pm_format);
+}
+
+std::optional<std::string> TimeSeparatorOfFormat(std::string_view format,
+                                                 std::string_view am_pm_format) {
+  std::vector<FormatPiece> pieces;
+  SplitFormat(format, am_pm_format, 0, &pieces);
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    if (!IsHourConversion(pieces[i].conversion)) continue;
+    if (i + 1 < pieces.size() && pieces[i + 1].conversion == 'M') return std::string();
+    if (i + 2 < pieces.size() && pieces[i + 1].conversion == 0 && pieces[i + 2].conversion == 'M')
+      return pieces[i + 1].text;
+    return std::nullopt;
+  }
+  return std::nullopt;
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstddef>
+
+/// The two standard streams the runtime writes to.
+enum class StandardStream { kOutput, kError };
+
+/// Where the runtime's text output goes: a standard stream of the process, or
+/// in tests a sink that fails on demand. Results are the runtime's I/O error
+/// numbers (0 for success), so that the caller decides whether a failure is
+/// raised (the log) or ignored (the failure report on standard error).
+/// Not thread-safe: the runtime writes from the main thread only.
+class ConsoleSink {
+ public:
+  ConsoleSink() = default;
+  ConsoleSink(const ConsoleSink&) = delete;
+  ConsoleSink& operator=(const ConsoleSink&) = delete;
+  virtual ~ConsoleSink() = default;
+
+  /// Makes the stream ready for its first write. Returns 0, or the I/O error
+  /// number (105 when the process has no such stream). May be called again
+  /// after a failure; a later success makes the stream usable.
+  virtual int Open() = 0;
+
+  /// True when the stream is a character device (a terminal, /dev/null):
+  /// the runtime then writes out after every statement instead of in blocks.
+  /// REQUIRES: Open() returned 0.
+  virtual bool IsCharacterDevice() const = 0;
+
+  /// Writes all `size` bytes, or fails. Returns 0 or the I/O error number;
+  /// after a failure an unknown part of the bytes may have been written.
+  /// REQUIRES: Open() returned 0.
+  virtual int Write(const char* data, std::size_t size) = 0;
+};
+
+/// The sink of a standard stream of this process; it lives as long as the
+/// process. Opening the standard output also makes a write to a closed pipe an
+/// ordinary failure instead of a signal that ends the process.
+ConsoleSink& StandardStreamSink(StandardStream stream);
+
+/// The runtime's I/O error number for an operating-system error number. The
+/// only place where the console's system errors are translated: a missing
+/// stream (a closed descriptor) is 105, every other error keeps its number.
+int IoErrorNumberFromSystemError(int system_error);

@@ -1,0 +1,82 @@
+#include <errno.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <mutex>
+
+#include "platform/console.h"
+
+namespace {
+
+// Without this a write to a pipe whose reader has gone kills the process
+// silently; ignored, the write fails with EPIPE and the log reports it.
+void IgnoreBrokenPipeSignal() {
+  static std::once_flag once;
+  std::call_once(once, [] { signal(SIGPIPE, SIG_IGN); });
+}
+
+// Waits until a descriptor that was left non-blocking by whoever started us
+// can take more bytes. Returns 0 or an errno value.
+int WaitWritable(int fd) {
+  pollfd entry{fd, POLLOUT, 0};
+  while (poll(&entry, 1, -1) < 0) {
+    if (errno != EINTR) return errno;
+  }
+  return 0;
+}
+
+class DescriptorSink final : public ConsoleSink {
+ public:
+  explicit DescriptorSink(int fd) : fd_(fd) {}
+
+  int Open() override {
+    if (fd_ == STDOUT_FILENO) IgnoreBrokenPipeSignal();
+    struct stat status;
+    if (fstat(fd_, &status) != 0) return IoErrorNumberFromSystemError(errno);
+    is_character_device_ = S_ISCHR(status.st_mode);
+    return 0;
+  }
+
+  bool IsCharacterDevice() const override { return is_character_device_; }
+
+  int Write(const char* data, std::size_t size) override {
+    while (size > 0) {
+      ssize_t written = write(fd_, data, size);
+      if (written > 0) {
+        data += written;
+        size -= static_cast<std::size_t>(written);
+        continue;
+      }
+      if (written < 0 && errno == EINTR) continue;
+      if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        if (int error = WaitWritable(fd_)) return IoErrorNumberFromSystemError(error);
+        continue;
+      }
+      // A write that takes nothing without an error would loop forever;
+      // treat it like a device that is full.
+      return IoErrorNumberFromSystemError(written < 0 ? errno : ENOSPC);
+    }
+    return 0;
+  }
+
+ private:
+  const int fd_;
+  bool is_character_device_ = false;
+};
+
+}  // namespace
+
+ConsoleSink& StandardStreamSink(StandardStream stream) {
+  // Never destroyed: the runtime may still write during process exit.
+  static DescriptorSink* const output = new DescriptorSink(STDOUT_FILENO);
+  static DescriptorSink* const error = new DescriptorSink(STDERR_FILENO);
+  return stream == StandardStream::kOutput ? *output : *error;
+}
+
+int IoErrorNumberFromSystemError(int system_error) {
+  constexpr int kFileNotOpenForOutput = 105;
+  if (system_error == EBADF) return kFileNotOpenForOutput;
+  return system_error;
+}

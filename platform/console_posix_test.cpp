@@ -1,0 +1,106 @@
+#include "platform/console.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// The sinks are process-wide objects over descriptors 1 and 2, so each case
+// runs in a child process whose descriptor is replaced first. `target` -1
+// closes it. Returns the child's exit code, or -signal when a signal ended it.
+int RunWithStream(int stream_fd, int target, const std::function<int()>& body) {
+  pid_t child = fork();
+  if (child == 0) {
+    if (target < 0) {
+      close(stream_fd);
+    } else {
+      dup2(target, stream_fd);
+    }
+    _exit(body());
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  if (WIFSIGNALED(status)) return -WTERMSIG(status);
+  return WEXITSTATUS(status);
+}
+
+// Opens the sink and writes `text`; the exit code says what happened:
+// 100 + open error, 200 + write error, else 1 for a character device, 0 not.
+int OpenAndWrite(StandardStream stream, const std::string& text) {
+  ConsoleSink& sink = StandardStreamSink(stream);
+  if (int error = sink.Open()) return 100 + error;
+  if (int error = sink.Write(text.data(), text.size())) return 200 + error;
+  return sink.IsCharacterDevice() ? 1 : 0;
+}
+
+std::string ReadAvailable(int fd) {
+  std::string text;
+  char buffer[256];
+  ssize_t n;
+  while ((n = read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, n);
+  return text;
+}
+
+TEST(ConsoleSinkTest, TerminalIsACharacterDevice) {
+  int master = -1, slave = -1;
+  ASSERT_EQ(0, openpty(&master, &slave, nullptr, nullptr, nullptr));
+  EXPECT_EQ(1, RunWithStream(STDOUT_FILENO, slave,
+                             [] { return OpenAndWrite(StandardStream::kOutput, "abc"); }));
+  close(slave);
+  fcntl(master, F_SETFL, O_NONBLOCK);
+  EXPECT_EQ("abc", ReadAvailable(master));
+  close(master);
+}
+
+TEST(ConsoleSinkTest, PipeIsNotACharacterDeviceAndGetsEveryByte) {
+  for (StandardStream stream : {StandardStream::kOutput, StandardStream::kError}) {
+    int fds[2];
+    ASSERT_EQ(0, pipe(fds));
+    std::string text(5000, 'x');
+    text += "\r\nend";
+    int stream_fd = stream == StandardStream::kOutput ? STDOUT_FILENO : STDERR_FILENO;
+    EXPECT_EQ(0, RunWithStream(stream_fd, fds[1], [&] { return OpenAndWrite(stream, text); }));
+    close(fds[1]);
+    EXPECT_EQ(text, ReadAvailable(fds[0]));
+    close(fds[0]);
+  }
+}
+
+TEST(ConsoleSinkTest, NoStandardOutputFailsToOpenWith105) {
+  EXPECT_EQ(100 + 105, RunWithStream(STDOUT_FILENO, -1,
+                                     [] { return OpenAndWrite(StandardStream::kOutput, "x"); }));
+}
+
+TEST(ConsoleSinkTest, ClosedPipeIsAnOrdinaryFailureNotASignal) {
+  int fds[2];
+  ASSERT_EQ(0, pipe(fds));
+  close(fds[0]);
+  EXPECT_EQ(200 + EPIPE, RunWithStream(STDOUT_FILENO, fds[1], [] {
+              return OpenAndWrite(StandardStream::kOutput, "lost");
+            }));
+  close(fds[1]);
+}
+
+TEST(ConsoleSinkTest, FullDeviceCarriesTheSystemErrorNumber) {
+  int full = open("/dev/full", O_WRONLY);
+  ASSERT_GE(full, 0);
+  EXPECT_EQ(200 + ENOSPC, RunWithStream(STDOUT_FILENO, full,
+                                        [] { return OpenAndWrite(StandardStream::kOutput, "x"); }));
+  close(full);
+}
+
+TEST(ConsoleSinkTest, ErrorNumbers) {
+  EXPECT_EQ(105, IoErrorNumberFromSystemError(EBADF));
+  EXPECT_EQ(EPIPE, IoErrorNumberFromSystemError(EPIPE));
+  EXPECT_EQ(ENOSPC, IoErrorNumberFromSystemError(ENOSPC));
+}
+
+}  // namespace

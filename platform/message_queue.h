@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <thread>
+
+/// A message for a thread's queue: a number and two parameters.
+struct ThreadMessage {
+  std::uint32_t number = 0;
+  std::uintptr_t wparam = 0;
+  std::intptr_t lparam = 0;
+};
+
+/// The quit message: asks a thread's message loop to end.
+inline constexpr std::uint32_t kQuitMessage = 18;
+
+/// Gives the calling thread its message queue, if it has none yet. The queue
+/// lives until the thread ends; messages still in it then are discarded.
+void EnsureThreadMessageQueue();
+
+/// Appends a message to the queue of `thread`. Returns false, and posts
+/// nothing, when that thread has no queue (never made one, or has ended).
+/// Thread-safe: any thread may post to any thread.
+bool PostThreadMessage(std::thread::id thread, const ThreadMessage& message);
+
+/// Takes the oldest message of the calling thread's queue, without waiting:
+/// nothing when the queue is empty. Gives the thread a queue if it had none.
+std::optional<ThreadMessage> TakeThreadMessage();
