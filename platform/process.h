@@ -1,0 +1,84 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "runtime/exception.h"
+
+// The process services of the runtime: where a code address lies, the end of
+// the process, and the routing of processor faults into error objects.
+
+/// An address in the process's memory, as the failure reports show it.
+using CodeAddress = std::uintptr_t;
+
+/// Formats an address as uppercase hexadecimal with at least eight digits,
+/// zero-padded; wider addresses of a 64-bit process keep all their digits
+/// rather than losing the high ones.
+std::string FormatAddress(CodeAddress address);
+
+/// A loaded module: the executable or a shared library.
+struct CodeModule {
+  std::string file_name;  // as the loader names it; may hold a directory part
+  CodeAddress base = 0;   // the address the module's image is loaded at
+};
+
+/// Finds the loaded module whose image holds `address`. Returns false when the
+/// address lies in none of them (heap, stack, unmapped memory, 0); `*module`
+/// is then left alone.
+bool FindCodeModule(CodeAddress address, CodeModule* module);
+
+/// The running executable's file name with its directory, or "" when the
+/// system can't tell.
+std::string ExecutableFileName();
+
+/// The name of a module file without its directory part.
+std::string ModuleBaseName(const std::string& file_name);
+
+/// The code address that the caller returns to: an address inside the
+/// function that calls this, right after the call. It marks where a failure
+/// was taken when the failure itself carries no address.
+CodeAddress CurrentCodeAddress();
+
+/// Ends the process at once with `exit_code`. Nothing else runs: no static
+/// destructors, no exit handlers, no flushing of the C library's streams; the
+/// other threads end with the process. The caller has run its own shutdown.
+[[noreturn]] void EndProcessNow(int exit_code);
+
+/// Receives a processor fault as the error object of its class (the runtime's
+/// `EExternal` family) and the address of the faulting instruction. It runs on
+/// the faulting thread, inside the fault's signal, and must not return: it
+/// reports the failure and ends the process. Should it return, the fault gets
+/// the system's default treatment (the process dies with the signal).
+using ProcessorFaultRoutine = void (*)(const Exception& error, CodeAddress code_address);
+
+/// While an object of this class lives, processor faults of every thread go
+/// to a routine: invalid memory accesses (as `EAccessViolation`, or
+/// `EStackOverflow` when the stack ran out), arithmetic faults (`EDivByZero`,
+/// `EIntOverflow`, the floating-point classes) and illegal or privileged
+/// instructions (`EPrivilege`, or `EExternalException` with the fault code).
+/// The thread that creates it gets an alternate signal stack, so that even the
+/// overflow of its own stack can be reported.
+///
+/// Signals that another process sends (kill, sigqueue) are not processor
+/// faults: they keep their default treatment, as do console interrupts, for
+/// which nothing is installed. At most one object exists at a time.
+class ProcessorFaultHandlers final {
+ public:
+  /// Installs the handlers. Raises `Exception` when the system refuses them
+  /// or another object is alive; nothing stays installed then.
+  static std::unique_ptr<ProcessorFaultHandlers> Install(ProcessorFaultRoutine routine);
+
+  /// Puts back the treatment that was in place before. Called while a fault is
+  /// being reported (on the alternate stack) it keeps that stack's memory: the
+  /// process is about to end.
+  ~ProcessorFaultHandlers();
+
+  ProcessorFaultHandlers(const ProcessorFaultHandlers&) = delete;
+  ProcessorFaultHandlers& operator=(const ProcessorFaultHandlers&) = delete;
+
+ private:
+  struct State;
+  explicit ProcessorFaultHandlers(std::unique_ptr<State> state);
+  std::unique_ptr<State> state_;
+};

@@ -1,0 +1,265 @@
+#include "platform/process.h"
+
+#include <dlfcn.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <ucontext.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "runtime/runtime_errors.h"
+
+std::string FormatAddress(CodeAddress address) {
+  char text[2 * sizeof(CodeAddress) + 1];
+  std::snprintf(text, sizeof text, "%08llX", static_cast<unsigned long long>(address));
+  return text;
+}
+
+bool FindCodeModule(CodeAddress address, CodeModule* module) {
+  Dl_info info;
+  if (address == 0 || dladdr(reinterpret_cast<void*>(address), &info) == 0) return false;
+  if (info.dli_fname == nullptr || info.dli_fbase == nullptr) return false;
+  // The loader names the main program by the path it was started with; an
+  // empty name (seen with some loaders) stands for the executable itself.
+  module->file_name = info.dli_fname[0] != '\0' ? info.dli_fname : ExecutableFileName();
+  module->base = reinterpret_cast<CodeAddress>(info.dli_fbase);
+  return true;
+}
+
+std::string ExecutableFileName() {
+  char path[4096];
+  ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (length <= 0) return "";
+  return std::string(path, static_cast<std::size_t>(length));
+}
+
+std::string ModuleBaseName(const std::string& file_name) {
+  std::size_t slash = file_name.rfind('/');
+  return slash == std::string::npos ? file_name : file_name.substr(slash + 1);
+}
+
+CodeAddress CurrentCodeAddress() {
+  return reinterpret_cast<CodeAddress>(__builtin_return_address(0));
+}
+
+void EndProcessNow(int exit_code) { _exit(exit_code); }
+
+// --- processor faults ----------------------------------------------------------
+
+namespace {
+
+constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL};
+constexpr std::size_t kFaultSignalCount = sizeof kFaultSignals / sizeof kFaultSignals[0];
+
+// The report runs on the alternate stack: formatting, the module lookup and
+// the shutdown steps need far more than the system's minimum.
+constexpr std::size_t kAlternateStackSize = 256 * 1024;
+
+// How far from the stack pointer an invalid access still counts as running
+// off the end of the stack: the frames of ordinary functions are smaller.
+constexpr std::uintptr_t kStackOverflowReach = 64 * 1024;
+
+// Fault codes in the numbering the error texts use.
+constexpr unsigned kFaultMisalignment = 0x80000002u;
+constexpr unsigned kFaultIllegalInstruction = 0xC000001Du;
+
+std::atomic<ProcessorFaultRoutine> g_routine{nullptr};
+std::atomic<bool> g_fault_taken{false};
+
+// What the signal context tells about the faulting instruction.
+struct FaultContext {
+  CodeAddress code_address = 0;
+  std::uintptr_t stack_pointer = 0;
+  bool write = false;  // false also when the kind of access is unknown
+};
+
+FaultContext ReadContext(const siginfo_t* info, void* context) {
+  FaultContext result;
+  const auto* uc = static_cast<const ucontext_t*>(context);
+#if defined(__x86_64__)
+  result.code_address = static_cast<CodeAddress>(uc->uc_mcontext.gregs[REG_RIP]);
+  result.stack_pointer = static_cast<std::uintptr_t>(uc->uc_mcontext.gregs[REG_RSP]);
+  // For a page fault (trap 14) bit 1 of the error code marks a write; other
+  // traps (a general protection fault) carry no access kind: report a read.
+  if (uc->uc_mcontext.gregs[REG_TRAPNO] == 14) {
+    result.write = (uc->uc_mcontext.gregs[REG_ERR] & 2) != 0;
+  }
+#elif defined(__aarch64__)
+  result.code_address = static_cast<CodeAddress>(uc->uc_mcontext.pc);
+  result.stack_pointer = static_cast<std::uintptr_t>(uc->uc_mcontext.sp);
+#else
+  (void)uc;
+  // Without a known context layout, the kernel's fault address is the
+  // instruction for arithmetic and instruction faults, the data otherwise.
+  if (info->si_signo == SIGFPE || info->si_signo == SIGILL) {
+    result.code_address = reinterpret_cast<CodeAddress>(info->si_addr);
+  }
+#endif
+  (void)info;
+  return result;
+}
+
+bool IsStackOverflow(const siginfo_t* info, const FaultContext& context) {
+  if (context.stack_pointer == 0) return false;
+  auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
+  std::uintptr_t low =
+      context.stack_pointer > kStackOverflowReach ? context.stack_pointer - kStackOverflowReach : 0;
+  return address >= low && address - low <= 2 * kStackOverflowReach;
+}
+
+std::string AccessViolationText(CodeAddress code_address, const siginfo_t* info, bool write) {
+  std::string text = "Access violation at address " + FormatAddress(code_address);
+  CodeModule module;
+  if (FindCodeModule(code_address, &module)) {
+    text += " in module '" + ModuleBaseName(module.file_name) + "'";
+  }
+  text += ". ";
+  text += write ? "Write" : "Read";
+  text += " of address " + FormatAddress(reinterpret_cast<CodeAddress>(info->si_addr));
+  return text;
+}
+
+EExternalException ExternalException(unsigned code) {
+  char text[48];
+  std::snprintf(text, sizeof text, "External exception %X", code);
+  return EExternalException(text);
+}
+
+// Hands the fault to the routine as the error object of its class.
+void DeliverFault(ProcessorFaultRoutine routine, const siginfo_t* info,
+                  const FaultContext& context) {
+  CodeAddress at = context.code_address;
+  switch (info->si_signo) {
+    case SIGSEGV:
+      if (IsStackOverflow(info, context)) return routine(EStackOverflow(), at);
+      return routine(EAccessViolation(AccessViolationText(at, info, context.write)), at);
+    case SIGBUS:
+      if (info->si_code == BUS_ADRALN) return routine(ExternalException(kFaultMisalignment), at);
+      return routine(EAccessViolation(AccessViolationText(at, info, context.write)), at);
+    case SIGFPE:
+      switch (info->si_code) {
+        case FPE_INTDIV:
+          return routine(EDivByZero(), at);
+        case FPE_INTOVF:
+          return routine(EIntOverflow(), at);
+        case FPE_FLTDIV:
+          return routine(EZeroDivide(), at);
+        case FPE_FLTOVF:
+          return routine(EOverflow(), at);
+        case FPE_FLTUND:
+          return routine(EUnderflow(), at);
+        case FPE_FLTSUB:
+          return routine(ERangeError(), at);
+        default:  // invalid operation, inexact result, or unclassified
+          return routine(EInvalidOp(), at);
+      }
+    case SIGILL:
+      if (info->si_code == ILL_PRVOPC || info->si_code == ILL_PRVREG) {
+        return routine(EPrivilege(), at);
+      }
+      return routine(ExternalException(kFaultIllegalInstruction), at);
+  }
+}
+
+// Leaves the signal to the system: with the default action back in place, a
+// fault recurs when the instruction is retried, and a sent signal is raised
+// again; either way the process ends as the system ends it.
+void LeaveToSystem(int signal_number, const siginfo_t* info) {
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  sigaction(signal_number, &action, nullptr);
+  if (info->si_code <= 0) raise(signal_number);
+}
+
+void OnFaultSignal(int signal_number, siginfo_t* info, void* context) {
+  // si_code <= 0: sent by a process (kill, sigqueue, tgkill), not a fault.
+  ProcessorFaultRoutine routine = g_routine.load();
+  if (info->si_code <= 0 || routine == nullptr) return LeaveToSystem(signal_number, info);
+  if (g_fault_taken.exchange(true)) {
+    // Another thread's fault is being reported, and that report ends the
+    // process; this thread must not run on, nor end it first.
+    for (;;) pause();
+  }
+  int saved_errno = errno;
+  DeliverFault(routine, info, ReadContext(info, context));
+  errno = saved_errno;
+  LeaveToSystem(signal_number, info);
+}
+
+}  // namespace
+
+struct ProcessorFaultHandlers::State {
+  struct sigaction previous[kFaultSignalCount];
+  std::size_t installed = 0;  // leading entries of kFaultSignals now ours
+  stack_t previous_stack{};
+  bool stack_installed = false;
+  void* stack_memory = nullptr;
+  bool owns_routine = false;
+
+  ~State() {
+    for (std::size_t i = installed; i > 0; --i) {
+      sigaction(kFaultSignals[i - 1], &previous[i - 1], nullptr);
+    }
+    if (owns_routine) g_routine.store(nullptr);
+    if (stack_installed) {
+      stack_t current;
+      // While a fault is reported the thread runs on this very stack: it can
+      // neither be switched off nor released, and the process ends shortly.
+      if (sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_ONSTACK) != 0) return;
+      sigaltstack(&previous_stack, nullptr);
+    }
+    if (stack_memory != nullptr) munmap(stack_memory, kAlternateStackSize);
+  }
+};
+
+ProcessorFaultHandlers::ProcessorFaultHandlers(std::unique_ptr<State> state)
+    : state_(std::move(state)) {}
+
+ProcessorFaultHandlers::~ProcessorFaultHandlers() = default;
+
+std::unique_ptr<ProcessorFaultHandlers> ProcessorFaultHandlers::Install(
+    ProcessorFaultRoutine routine) {
+  auto state = std::make_unique<State>();  // its destructor undoes what is done
+  ProcessorFaultRoutine none = nullptr;
+  if (routine == nullptr || !g_routine.compare_exchange_strong(none, routine)) {
+    throw Exception("Processor fault handlers are already installed");
+  }
+  state->owns_routine = true;
+  g_fault_taken.store(false);
+
+  void* memory = mmap(nullptr, kAlternateStackSize, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (memory == MAP_FAILED) throw EOutOfMemory();
+  state->stack_memory = memory;
+  stack_t stack{};
+  stack.ss_sp = memory;
+  stack.ss_size = kAlternateStackSize;
+  if (sigaltstack(&stack, &state->previous_stack) != 0) {
+    throw Exception(std::string("Cannot set the alternate signal stack: ") + std::strerror(errno));
+  }
+  state->stack_installed = true;
+
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_sigaction = OnFaultSignal;
+  action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+  sigemptyset(&action.sa_mask);
+  // While one fault is reported, a second one of another kind on the same
+  // thread must not start a second report.
+  for (int signal_number : kFaultSignals) sigaddset(&action.sa_mask, signal_number);
+  for (int signal_number : kFaultSignals) {
+    if (sigaction(signal_number, &action, &state->previous[state->installed]) != 0) {
+      throw Exception(std::string("Cannot install a processor fault handler: ") +
+                      std::strerror(errno));
+    }
+    ++state->installed;
+  }
+  return std::unique_ptr<ProcessorFaultHandlers>(new ProcessorFaultHandlers(std::move(state)));
+}

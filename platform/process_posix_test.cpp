@@ -1,0 +1,231 @@
+#include "platform/process.h"
+
+#include <dlfcn.h>
+#include <fenv.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+
+namespace {
+
+[[gnu::noinline]] void FunctionInThisExecutable() { asm volatile(""); }
+
+TEST(FormatAddressTest, AtLeastEightUppercaseDigits) {
+  struct Case {
+    CodeAddress address;
+    const char* text;
+  } cases[] = {
+      {0, "00000000"},
+      {0x1234, "00001234"},
+      {0xDEADBEEF, "DEADBEEF"},
+      {0xabcdef, "00ABCDEF"},
+      {static_cast<CodeAddress>(0x7F0012345678ull), "7F0012345678"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(FormatAddress(c.address), c.text);
+}
+
+TEST(ModuleBaseNameTest, DropsTheDirectoryPart) {
+  EXPECT_EQ(ModuleBaseName("/usr/lib/x86_64-linux-gnu/libc.so.6"), "libc.so.6");
+  EXPECT_EQ(ModuleBaseName("./status-monitor"), "status-monitor");
+  EXPECT_EQ(ModuleBaseName("status-monitor"), "status-monitor");
+  EXPECT_EQ(ModuleBaseName("/dir/"), "");
+  EXPECT_EQ(ModuleBaseName(""), "");
+}
+
+TEST(FindCodeModuleTest, NamesTheExecutableASharedLibraryOrNothing) {
+  std::string executable = ModuleBaseName(ExecutableFileName());
+  ASSERT_FALSE(executable.empty());
+
+  CodeModule module;
+  auto own = reinterpret_cast<CodeAddress>(&FunctionInThisExecutable);
+  ASSERT_TRUE(FindCodeModule(own, &module));
+  EXPECT_EQ(ModuleBaseName(module.file_name), executable);
+  EXPECT_LE(module.base, own);
+  EXPECT_LT(own - module.base, 64u << 20) << "an offset inside the image";
+
+  void* libc = dlopen("libc.so.6", RTLD_NOW | RTLD_NOLOAD);
+  ASSERT_NE(libc, nullptr);
+  auto in_library = reinterpret_cast<CodeAddress>(dlsym(libc, "strverscmp"));
+  dlclose(libc);
+  ASSERT_TRUE(FindCodeModule(in_library, &module));
+  EXPECT_EQ(ModuleBaseName(module.file_name), "libc.so.6");
+  EXPECT_LE(module.base, in_library);
+
+  auto heap = std::make_unique<char[]>(64);
+  module = CodeModule{"untouched", 7};
+  EXPECT_FALSE(FindCodeModule(reinterpret_cast<CodeAddress>(heap.get()), &module));
+  EXPECT_FALSE(FindCodeModule(0, &module));
+  EXPECT_EQ(module.file_name, "untouched");
+  EXPECT_EQ(module.base, 7u);
+}
+
+TEST(CurrentCodeAddressTest, PointsIntoTheCallingFunctionsModule) {
+  CodeAddress here = CurrentCodeAddress();
+  CodeModule module;
+  ASSERT_TRUE(FindCodeModule(here, &module));
+  EXPECT_EQ(ModuleBaseName(module.file_name), ModuleBaseName(ExecutableFileName()));
+}
+
+// --- processor faults, each in a child process --------------------------------
+
+// The child's routine writes what it received to standard error, which the
+// parent reads through a pipe, and ends with an exit code of its own.
+constexpr int kRoutineExitCode = 42;
+
+void WriteText(const std::string& text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = write(2, text.data() + done, text.size() - done);
+    if (n <= 0) return;
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+void ReportingRoutine(const Exception& error, CodeAddress code_address) {
+  CodeModule module;
+  std::string where =
+      FindCodeModule(code_address, &module) ? ModuleBaseName(module.file_name) : "?";
+  WriteText(std::string(error.ClassName()) + "|" + error.Message() + "|" + where + "\n");
+  _exit(kRoutineExitCode);
+}
+
+struct ChildResult {
+  int status = 0;
+  std::string output;
+};
+
+ChildResult RunInChild(const std::function<void()>& body) {
+  int pipe_fds[2];
+  EXPECT_EQ(pipe(pipe_fds), 0);
+  pid_t pid = fork();
+  if (pid == 0) {
+    close(pipe_fds[0]);
+    dup2(pipe_fds[1], 2);
+    close(pipe_fds[1]);
+    body();
+    _exit(0);
+  }
+  close(pipe_fds[1]);
+  ChildResult result;
+  char buffer[512];
+  ssize_t n;
+  while ((n = read(pipe_fds[0], buffer, sizeof buffer)) > 0) result.output.append(buffer, n);
+  close(pipe_fds[0]);
+  waitpid(pid, &result.status, 0);
+  return result;
+}
+
+int* volatile g_null_pointer = nullptr;
+int* volatile g_low_pointer = reinterpret_cast<int*>(0x10);
+volatile int g_zero = 0;
+volatile double g_zero_double = 0.0;
+volatile int g_depth_limit = 1 << 30;
+
+[[gnu::noinline]] int Recurse(int depth) {
+  volatile char frame[512];
+  frame[0] = static_cast<char>(depth);
+  if (depth >= g_depth_limit) return frame[0];
+  return Recurse(depth + 1) + frame[0];
+}
+
+void InstallAndRun(void (*fault)()) {
+  auto handlers = ProcessorFaultHandlers::Install(ReportingRoutine);
+  fault();
+}
+
+TEST(ProcessorFaultHandlersTest, EachFaultArrivesAsItsErrorClass) {
+  std::string executable = ModuleBaseName(ExecutableFileName());
+  struct Case {
+    const char* name;
+    void (*fault)();
+    std::string expected_prefix;
+  } cases[] = {
+      {"null read", [] { std::printf("%d", *g_null_pointer); },
+       "EAccessViolation|Access violation at address "},
+      {"null write", [] { *g_null_pointer = 1; }, "EAccessViolation|Access violation at address "},
+      {"integer division by zero", [] { std::printf("%d", 7 / g_zero); },
+       "EDivByZero|Division by zero|" + executable},
+      {"float division by zero",
+       [] {
+         feenableexcept(FE_DIVBYZERO);
+         std::printf("%f", 1.0 / g_zero_double);
+       },
+       "EZeroDivide|Floating point division by zero|" + executable},
+      {"illegal instruction", [] { __builtin_trap(); },
+       "EExternalException|External exception C000001D|" + executable},
+      {"stack overflow", [] { std::printf("%d", Recurse(0)); },
+       "EStackOverflow|Stack overflow|" + executable},
+  };
+  for (const Case& c : cases) {
+    ChildResult result = RunInChild([&] { InstallAndRun(c.fault); });
+    ASSERT_TRUE(WIFEXITED(result.status)) << c.name << ": " << result.output;
+    EXPECT_EQ(WEXITSTATUS(result.status), kRoutineExitCode) << c.name;
+    EXPECT_EQ(result.output.substr(0, c.expected_prefix.size()), c.expected_prefix)
+        << c.name << ": " << result.output;
+  }
+}
+
+TEST(ProcessorFaultHandlersTest, AccessViolationNamesModuleAccessKindAndAddress) {
+  std::string executable = ModuleBaseName(ExecutableFileName());
+  struct Case {
+    void (*fault)();
+    std::string ending;
+  } cases[] = {
+      {[] { std::printf("%d", *g_null_pointer); }, "'. Read of address 00000000|" + executable},
+      {[] { *g_null_pointer = 1; }, "'. Write of address 00000000|" + executable},
+      {[] { *g_low_pointer = 1; }, "'. Write of address 00000010|" + executable},
+  };
+  for (const Case& c : cases) {
+    ChildResult result = RunInChild([&] { InstallAndRun(c.fault); });
+    EXPECT_NE(result.output.find(" in module '" + executable + c.ending + "\n"), std::string::npos)
+        << result.output;
+  }
+}
+
+TEST(ProcessorFaultHandlersTest, SignalsSentByAProcessKeepTheirDefault) {
+  for (int signal_number : {SIGSEGV, SIGFPE, SIGINT, SIGTERM}) {
+    ChildResult result = RunInChild([&] {
+      auto handlers = ProcessorFaultHandlers::Install(ReportingRoutine);
+      kill(getpid(), signal_number);
+      pause();
+    });
+    ASSERT_TRUE(WIFSIGNALED(result.status)) << signal_number << ": " << result.output;
+    EXPECT_EQ(WTERMSIG(result.status), signal_number);
+    EXPECT_EQ(result.output, "");
+  }
+}
+
+TEST(ProcessorFaultHandlersTest, OneInstallationAtATimeAndRemovalRestores) {
+  ChildResult result = RunInChild([] {
+    {
+      auto handlers = ProcessorFaultHandlers::Install(ReportingRoutine);
+      try {
+        ProcessorFaultHandlers::Install(ReportingRoutine);
+        WriteText("second install accepted\n");
+      } catch (const Exception& e) {
+        WriteText(std::string("refused: ") + e.Message() + "\n");
+      }
+    }
+    // Removed: the fault gets the system's default treatment.
+    std::printf("%d", *g_null_pointer);
+  });
+  ASSERT_TRUE(WIFSIGNALED(result.status)) << result.output;
+  EXPECT_EQ(WTERMSIG(result.status), SIGSEGV);
+  EXPECT_EQ(result.output, "refused: Processor fault handlers are already installed\n");
+
+  // And a fresh installation after the removal works again.
+  result = RunInChild([] {
+    { auto first = ProcessorFaultHandlers::Install(ReportingRoutine); }
+    InstallAndRun([] { std::printf("%d", 7 / g_zero); });
+  });
+  EXPECT_EQ(result.output.substr(0, 11), "EDivByZero|");
+}
+
+}  // namespace
