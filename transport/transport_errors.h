@@ -25,7 +25,6 @@ DECLARE_FIXED_ERROR_CLASS(EIdAlreadyConnected, EIdException, "Already connected.
 DECLARE_FIXED_ERROR_CLASS(EIdReadTimeout, EIdException, "Read Timeout");
 DECLARE_FIXED_ERROR_CLASS(EIdReadLnMaxLineLengthExceeded, EIdException,
                           "Max line length exceeded.");
-DECLARE_ERROR_CLASS(EIdProtocolReplyError, EIdException);
 
 DECLARE_FIXED_ERROR_CLASS(EIdConnectTimeout, EIdException, "Connect timed out.");
 DECLARE_ERROR_CLASS(EIdConnectException, EIdException);
@@ -68,7 +67,22 @@ class EIdWS2StubError : public EIdException {
   const char* ClassName() const override { return "EIdWS2StubError"; }
 
  private:
+  EIdWS2StubError(std::string base_text, std::int32_t system_code, std::string system_text);
+
   std::int32_t system_code_;
   std::string system_text_;
   std::string base_text_;
+};
+
+/// A command/response reply outside the allowed codes; the message is the
+/// reply's text and `ReplyErrorCode()` its numeric code.
+class EIdProtocolReplyError : public EIdException {
+ public:
+  EIdProtocolReplyError(int reply_code, std::string message)
+      : EIdException(std::move(message)), reply_code_(reply_code) {}
+  int ReplyErrorCode() const { return reply_code_; }
+  const char* ClassName() const override { return "EIdProtocolReplyError"; }
+
+ private:
+  int reply_code_;
 };

@@ -1,0 +1,14 @@
+#include "transport/transport_errors.h"
+
+#include "platform/dynamic_library.h"
+
+EIdWS2StubError::EIdWS2StubError(std::string base_text, std::int32_t system_code)
+    : EIdWS2StubError(std::move(base_text), system_code,
+                      system_code == 0 ? std::string() : SystemErrorText(system_code)) {}
+
+EIdWS2StubError::EIdWS2StubError(std::string base_text, std::int32_t system_code,
+                                 std::string system_text)
+    : EIdException(system_code == 0 ? base_text : base_text + ": " + system_text),
+      system_code_(system_code),
+      system_text_(std::move(system_text)),
+      base_text_(std::move(base_text)) {}

@@ -1,0 +1,16 @@
+#include "transport/transport_module.h"
+
+#include "transport/sockets_binding.h"
+#include "transport/stack_windows.h"
+
+void StartTransportModule() {
+  sockets_binding::ResetEntryPoints();
+  SocketStackClass = &StackClassOf<TIdStackWindows>;
+}
+
+void StopTransportModule() {
+  if (SocketsStarted() && sockets_binding::IsSocketsLibraryLoaded()) {
+    sockets_binding::Bind<ws::WSACleanupFn>(sockets_binding::Entry::WSACleanup)();
+  }
+  sockets_binding::UnloadSocketsLibrary();
+}
