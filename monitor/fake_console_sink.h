@@ -1,0 +1,50 @@
+#pragma once
+
+// Test support: a console sink that records what is written and fails on
+// demand, through the same seam the process's standard output uses.
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/console.h"
+
+class FakeConsoleSink final : public ConsoleSink {
+ public:
+  explicit FakeConsoleSink(bool character_device = true) : character_device_(character_device) {}
+
+  int Open() override {
+    ++opens;
+    return open_error;
+  }
+  bool IsCharacterDevice() const override { return character_device_; }
+  int Write(const char* data, std::size_t size) override {
+    std::string_view block(data, size);
+    if (fail_write) {
+      if (int error = fail_write(block)) {
+        failed.emplace_back(block);
+        return error;
+      }
+    }
+    writes.emplace_back(block);
+    return 0;
+  }
+
+  /// Everything written successfully, in order.
+  std::string Written() const {
+    std::string all;
+    for (const std::string& block : writes) all += block;
+    return all;
+  }
+
+  int open_error = 0;
+  int opens = 0;
+  /// Decides per block: 0 accepts it, anything else is the I/O error number.
+  std::function<int(std::string_view block)> fail_write;
+  std::vector<std::string> writes;
+  std::vector<std::string> failed;
+
+ private:
+  bool character_device_;
+};

@@ -1,0 +1,32 @@
+#include "monitor/received_text.h"
+
+#include <algorithm>
+#include <new>
+#include <stdexcept>
+
+#include "runtime/runtime_errors.h"
+
+ReceivedTextBuffer::ReceivedTextBuffer(std::size_t limit) : limit_(limit) {}
+
+void ReceivedTextBuffer::Append(char byte) {
+  if (text_.size() >= limit_) throw EOutOfMemory();
+  if (text_.size() == text_.capacity()) {
+    // Grow by doubling as usual, but never past the limit, so that the memory
+    // held stays near the limit rather than twice it.
+    std::size_t wanted = std::min(std::max<std::size_t>(2 * text_.capacity(), 64), limit_);
+    try {
+      text_.reserve(wanted);
+    } catch (const std::bad_alloc&) {
+      throw EOutOfMemory();
+    } catch (const std::length_error&) {
+      throw EOutOfMemory();
+    }
+  }
+  text_.push_back(byte);
+  terminator_.Feed(byte);
+}
+
+void ReceivedTextBuffer::Clear() {
+  std::vector<char>().swap(text_);
+  terminator_.Reset();
+}

@@ -1,0 +1,79 @@
+#include "monitor/received_text.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "runtime/runtime_errors.h"
+
+// Lets a test make the next allocation fail as if memory had run out. Only
+// plain operator new is replaced; the default delete frees what malloc gave.
+namespace {
+std::atomic<bool> fail_next_allocation{false};
+}  // namespace
+
+void* operator new(std::size_t size) {
+  if (fail_next_allocation.exchange(false)) throw std::bad_alloc();
+  if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
+  throw std::bad_alloc();
+}
+
+namespace {
+
+void AppendText(ReceivedTextBuffer& text, std::string_view bytes) {
+  for (char byte : bytes) text.Append(byte);
+}
+
+TEST(ReceivedTextBufferTest, AppendBeyondTheLimitRaisesOutOfMemoryAndKeepsTheText) {
+  ReceivedTextBuffer text(16);
+  AppendText(text, "0123456789abcdef");
+  try {
+    text.Append('!');
+    ADD_FAILURE() << "no error";
+  } catch (const EOutOfMemory& error) {
+    EXPECT_EQ("Out of memory", error.Message());
+    EXPECT_STREQ("EOutOfMemory", error.ClassName());
+  }
+  EXPECT_EQ("0123456789abcdef", text.Text());
+  EXPECT_LE(text.Capacity(), 16u);  // memory held stays near the limit
+  text.Clear();
+  AppendText(text, "again");
+  EXPECT_EQ("again", text.Text());
+}
+
+TEST(ReceivedTextBufferTest, ByteThatDoesNotFitDoesNotCountForTheTerminator) {
+  ReceivedTextBuffer text(kRecordTerminator.size() - 1);
+  EXPECT_THROW(AppendText(text, kRecordTerminator), EOutOfMemory);
+  EXPECT_FALSE(text.HoldsRecordTerminator());
+}
+
+TEST(ReceivedTextBufferTest, RealAllocationFailureBecomesOutOfMemory) {
+  ReceivedTextBuffer text(1 << 20);
+  AppendText(text, std::string(64, 'x'));  // exactly fills the first block
+  fail_next_allocation = true;
+  EXPECT_THROW(text.Append('y'), EOutOfMemory);
+  fail_next_allocation = false;
+  EXPECT_EQ(std::string(64, 'x'), text.Text());
+  text.Append('y');
+  EXPECT_EQ(65u, text.Text().size());
+}
+
+TEST(ReceivedTextBufferTest, TerminatorStaysFoundUntilCleared) {
+  ReceivedTextBuffer text(1024);
+  AppendText(text, "<Event>E</Event></Status");
+  EXPECT_FALSE(text.HoldsRecordTerminator());
+  AppendText(text, "Change>");
+  EXPECT_TRUE(text.HoldsRecordTerminator());
+  // A failed report keeps the text: the next pass finds the terminator again
+  // whatever follows.
+  AppendText(text, "<next");
+  EXPECT_TRUE(text.HoldsRecordTerminator());
+  text.Clear();
+  EXPECT_FALSE(text.HoldsRecordTerminator());
+  EXPECT_EQ("", text.Text());
+}
+
+}  // namespace

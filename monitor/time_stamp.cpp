@@ -1,0 +1,67 @@
+#include "monitor/time_stamp.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "runtime/runtime_errors.h"
+
+namespace {
+
+constexpr std::int64_t kMillisecondsPerDay = 24 * 60 * 60 * 1000;
+
+void AppendPadded(std::string* text, int value, int width) {
+  char digits[16];
+  std::snprintf(digits, sizeof digits, "%0*d", width, value);
+  text->append(digits);
+}
+
+}  // namespace
+
+TDateTime EncodeDateTime(const LocalDateTime& moment) {
+  using namespace std::chrono;
+  constexpr sys_days kEpoch = year{1899} / December / 30;
+  sys_days date = year{moment.year} / moment.month / moment.day;
+  double days = static_cast<double>((date - kEpoch).count());
+  double milliseconds =
+      ((moment.hour * 60.0 + moment.minute) * 60.0 + moment.second) * 1000.0 + moment.millisecond;
+  double fraction = milliseconds / kMillisecondsPerDay;
+  return days >= 0 ? days + fraction : days - fraction;
+}
+
+TDateTime Now() { return EncodeDateTime(LocalNow()); }
+
+std::string EffectiveTimeSeparator(const std::optional<std::string>& locale_separator) {
+  if (!locale_separator || locale_separator->size() > 1) return ":";
+  return *locale_separator;
+}
+
+const std::string& ProcessTimeSeparator() {
+  static const std::string separator = EffectiveTimeSeparator(UserTimeSeparator());
+  return separator;
+}
+
+std::string TimeStamp(TDateTime moment, std::string_view separator) {
+  if (moment == kCurrentMoment) moment = Now();
+  // Past about 10^8 days the value no longer has millisecond resolution.
+  if (!std::isfinite(moment) || std::fabs(moment) > 1e8) throw EInvalidOp();
+  std::int64_t total = std::llround(moment * kMillisecondsPerDay);
+  std::int64_t of_day = std::llabs(total) % kMillisecondsPerDay;
+  int millisecond = static_cast<int>(of_day % 1000);
+  int second = static_cast<int>(of_day / 1000 % 60);
+  int minute = static_cast<int>(of_day / 60000 % 60);
+  int hour = static_cast<int>(of_day / 3600000);
+  std::string text;
+  AppendPadded(&text, hour, 2);
+  text.append(separator);
+  AppendPadded(&text, minute, 2);
+  text.append(separator);
+  AppendPadded(&text, second, 2);
+  text.push_back('.');
+  AppendPadded(&text, millisecond, 3);
+  return text;
+}
+
+std::string TimeStamp(TDateTime moment) { return TimeStamp(moment, ProcessTimeSeparator()); }
