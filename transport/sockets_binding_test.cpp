@@ -1,0 +1,167 @@
+#include "transport/sockets_binding.h"
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include "transport/stack_windows.h"
+#include "transport/tcp_client.h"
+#include "transport/transport_errors.h"
+#include "transport/transport_module.h"
+
+// Each case that loads a library runs in a child process of its own (a death
+// test that exits with 0 when every check held): the binding's state is
+// process-wide and, like the real one, never starts the library twice.
+
+namespace {
+
+constexpr const char* kFakeLibrary = "libfake_ws2.so";
+
+template <typename Fn>
+Fn FakeFunction(const char* name) {
+  void* handle = dlopen(kFakeLibrary, RTLD_NOW | RTLD_NOLOAD);
+  return handle != nullptr ? reinterpret_cast<Fn>(dlsym(handle, name)) : nullptr;
+}
+
+int StartupCount() { return FakeFunction<int (*)()>("FakeStartupCount")(); }
+
+#define EXIT_CHECK(condition)                            \
+  do {                                                   \
+    if (!(condition)) {                                  \
+      fprintf(stderr, "check failed: %s\n", #condition); \
+      _exit(1);                                          \
+    }                                                    \
+  } while (0)
+
+class SocketsBindingTest : public ::testing::Test {
+ protected:
+  void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
+};
+
+TEST_F(SocketsBindingTest, MissingLibraryRaisesStubErrorFromTheFirstComponent) {
+  EXPECT_EXIT(
+      {
+        StartTransportModule();
+        sockets_binding::SetSocketsLibraryFileName("libno_such_sockets_library.so");
+        try {
+          TIdTCPClient client;
+          EXIT_CHECK(false);
+        } catch (const EIdWS2StubError& e) {
+          EXIT_CHECK(e.BaseText() ==
+                     "Error on loading Winsock2 library (libno_such_sockets_library.so)");
+          EXIT_CHECK(e.SystemCode() != 0);
+          EXIT_CHECK(e.Message() == e.BaseText() + ": " + e.SystemText());
+          EXIT_CHECK(std::string(e.ClassName()) == "EIdWS2StubError");
+        }
+        // The half-built component left nothing behind.
+        EXIT_CHECK(LiveComponentCount == 0);
+        EXIT_CHECK(SocketStack == nullptr);
+        EXIT_CHECK(!SocketsStarted());
+        _exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(SocketsBindingTest, StartsOncePerProcessAndCleansUpAtExit) {
+  EXPECT_EXIT(
+      {
+        StartTransportModule();
+        sockets_binding::SetSocketsLibraryFileName(kFakeLibrary);
+        {
+          TIdTCPClient a;
+          TIdTCPClient b;
+          EXIT_CHECK(StartupCount() == 1);
+        }
+        EXIT_CHECK(SocketStack == nullptr);  // freed with the last component
+        {
+          TIdTCPClient c;  // a new stack, but the library is not started again
+          EXIT_CHECK(SocketStack != nullptr);
+          EXIT_CHECK(StartupCount() == 1);
+        }
+        int (*cleanups)() = FakeFunction<int (*)()>("FakeCleanupCount");
+        StopTransportModule();
+        EXIT_CHECK(cleanups() == 1);
+        EXIT_CHECK(!sockets_binding::IsSocketsLibraryLoaded());
+        _exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(SocketsBindingTest, FailedStartupRaisesAndALaterStackCountsAsStarted) {
+  EXPECT_EXIT(
+      {
+        StartTransportModule();
+        sockets_binding::SetSocketsLibraryFileName(kFakeLibrary);
+        // Load it first so that the refusal can be set before start-up runs.
+        void* handle = dlopen(kFakeLibrary, RTLD_NOW);
+        reinterpret_cast<void (*)(int)>(dlsym(handle, "FakeSetStartupResult"))(10091);
+        try {
+          TIdTCPClient client;
+          EXIT_CHECK(false);
+        } catch (const EIdStackInitializationFailed& e) {
+          EXIT_CHECK(e.Message() == "Winsock Initialization Error.");
+        }
+        EXIT_CHECK(!SocketsStarted());
+        EXIT_CHECK(sockets_binding::IsSocketsLibraryLoaded());  // stays loaded
+        EXIT_CHECK(LiveComponentCount == 0);
+        TIdTCPClient later;  // the library is loaded: start-up returns 0 at once
+        EXIT_CHECK(SocketsStarted());
+        EXIT_CHECK(StartupCount() == 1);
+        _exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(SocketsBindingTest, CallsIntoAnUnloadedOrIncompleteLibraryRaiseStubErrors) {
+  EXPECT_EXIT(
+      {
+        StartTransportModule();
+        try {
+          sockets_binding::Target(sockets_binding::Entry::socket);
+          EXIT_CHECK(false);
+        } catch (const EIdWS2StubError& e) {
+          EXIT_CHECK(e.BaseText() == "Error on call Winsock2 library function socket");
+          EXIT_CHECK(e.SystemCode() == 10093);
+        }
+        sockets_binding::SetSocketsLibraryFileName(kFakeLibrary);
+        TIdTCPClient client;
+        try {
+          client.OpenConnection(0);  // the fake library has no "socket"
+          EXIT_CHECK(false);
+        } catch (const EIdWS2StubError& e) {
+          EXIT_CHECK(e.Message() == "Error on call Winsock2 library function socket");
+        }
+        _exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(SocketsBindingTest, AfterReleaseEveryCallRaisesTheStubError) {
+  EXPECT_EXIT(
+      {
+        StartTransportModule();
+        TIdTCPClient client;  // the real library
+        EXIT_CHECK(SocketStack->SockHostToNet16(1) == 256);
+        StopTransportModule();
+        try {
+          SocketStack->SockHostToNet16(1);
+          EXIT_CHECK(false);
+        } catch (const EIdWS2StubError& e) {
+          EXIT_CHECK(e.BaseText() == "Error on call Winsock2 library function htons");
+        }
+        _exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+TEST(SocketsBindingTableTest, NamesFollowTheLibraryTable) {
+  EXPECT_STREQ(sockets_binding::EntryName(0), "WSACleanup");
+  EXPECT_STREQ(sockets_binding::EntryName(static_cast<int>(sockets_binding::Entry::socket)),
+               "socket");
+  EXPECT_STREQ(
+      sockets_binding::EntryName(static_cast<int>(sockets_binding::Entry::WSAGetLastError)),
+      "WSAGetLastError");
+  EXPECT_STREQ(sockets_binding::EntryName(96), "WSADuplicateSocketA");  // unsuffixed entry
+  EXPECT_STREQ(sockets_binding::EntryName(111), "WSARecvEx");
+}
+
+}  // namespace

@@ -1,0 +1,103 @@
+#include "transport/testing/fault_injecting_stack.h"
+
+namespace testing_support {
+namespace {
+
+// The code of the last injected failure of this thread, reported by the next
+// SockLastError as the library reports the thread's last error.
+thread_local int t_injected_code = 0;
+
+}  // namespace
+
+FaultPlan& FaultPlan::Get() {
+  static FaultPlan plan;
+  return plan;
+}
+
+void FaultPlan::Fail(StackOperation operation, int code, int times) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  planned_.push_back({operation, code, times});
+}
+
+void FaultPlan::Clear() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  planned_.clear();
+  options_.clear();
+}
+
+bool FaultPlan::Take(StackOperation operation, int* code) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (auto it = planned_.begin(); it != planned_.end(); ++it) {
+    if (it->operation != operation) continue;
+    *code = it->code;
+    if (--it->times == 0) planned_.erase(it);
+    return true;
+  }
+  return false;
+}
+
+std::vector<FaultPlan::OptionCall> FaultPlan::OptionCalls() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return options_;
+}
+
+void FaultPlan::RecordOption(int level, int option) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  options_.push_back({level, option});
+}
+
+int FaultInjectingStack::Inject(StackOperation operation) {
+  int code = 0;
+  if (!FaultPlan::Get().Take(operation, &code)) return 1;
+  if (code == 0) return 0;
+  t_injected_code = code;
+  return -1;
+}
+
+int FaultInjectingStack::SockReceive(ws::Socket s, void* buffer, int length, int flags) {
+  int injected = Inject(StackOperation::kReceive);
+  return injected <= 0 ? injected : TIdStackWindows::SockReceive(s, buffer, length, flags);
+}
+
+int FaultInjectingStack::SockSend(ws::Socket s, const void* buffer, int length, int flags) {
+  int injected = Inject(StackOperation::kSend);
+  return injected <= 0 ? injected : TIdStackWindows::SockSend(s, buffer, length, flags);
+}
+
+int FaultInjectingStack::SockConnect(ws::Socket s, int family, const std::string& ip, int port) {
+  int injected = Inject(StackOperation::kConnect);
+  return injected <= 0 ? -1 : TIdStackWindows::SockConnect(s, family, ip, port);
+}
+
+int FaultInjectingStack::SockBind(ws::Socket s, int family, const std::string& ip, int port) {
+  int injected = Inject(StackOperation::kBind);
+  return injected <= 0 ? -1 : TIdStackWindows::SockBind(s, family, ip, port);
+}
+
+ws::Socket FaultInjectingStack::SockCreate(int family, int type, int protocol) {
+  int injected = Inject(StackOperation::kCreate);
+  return injected <= 0 ? ws::kInvalidSocket : TIdStackWindows::SockCreate(family, type, protocol);
+}
+
+int FaultInjectingStack::SockSetOption(ws::Socket s, int level, int option, const void* value,
+                                       int length) {
+  FaultPlan::Get().RecordOption(level, option);
+  int injected = Inject(StackOperation::kSetOption);
+  return injected <= 0 ? -1 : TIdStackWindows::SockSetOption(s, level, option, value, length);
+}
+
+std::string FaultInjectingStack::SockLookupHost(const std::string& host) {
+  if (Inject(StackOperation::kLookupHost) <= 0) CheckSocketResult(ws::kSocketError);
+  return TIdStackWindows::SockLookupHost(host);
+}
+
+int FaultInjectingStack::SockLastError() {
+  if (t_injected_code != 0) {
+    int code = t_injected_code;
+    t_injected_code = 0;
+    return code;
+  }
+  return TIdStackWindows::SockLastError();
+}
+
+}  // namespace testing_support

@@ -1,0 +1,77 @@
+#pragma once
+
+// A real TCP peer on 127.0.0.1 for transport tests, written directly on the
+// POSIX sockets interface so that it shares no code with what it tests.
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+
+namespace testing_support {
+
+/// A descriptor closed when the object dies.
+class ScopedFd {
+ public:
+  explicit ScopedFd(int fd = -1) : fd_(fd) {}
+  ~ScopedFd();
+  ScopedFd(ScopedFd&& other) noexcept : fd_(other.release()) {}
+  ScopedFd& operator=(ScopedFd&& other) noexcept;
+  int get() const { return fd_; }
+  int release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+ private:
+  int fd_;
+};
+
+/// Listens on 127.0.0.1 at an ephemeral port and runs `serve` for each
+/// accepted connection (one at a time) on a thread of its own.
+class LoopbackPeer {
+ public:
+  using Serve = std::function<void(int fd)>;
+  explicit LoopbackPeer(Serve serve, int backlog = 16);
+  ~LoopbackPeer();
+  LoopbackPeer(const LoopbackPeer&) = delete;
+  LoopbackPeer& operator=(const LoopbackPeer&) = delete;
+
+  int port() const { return port_; }
+  int accepted() const { return accepted_.load(); }
+
+ private:
+  void Run();
+
+  Serve serve_;
+  ScopedFd listener_;
+  int port_ = 0;
+  std::atomic<bool> stopping_{false};
+  std::atomic<int> accepted_{0};
+  std::thread thread_;
+};
+
+/// A listening socket whose accept queue is full, so that the kernel drops
+/// further connection requests: a connect to it never completes.
+class BlackholeListener {
+ public:
+  BlackholeListener();
+  int port() const { return port_; }
+
+ private:
+  ScopedFd listener_;
+  ScopedFd fillers_[4];
+  int port_ = 0;
+};
+
+/// A port on 127.0.0.1 that nothing listens on (connects are refused).
+int RefusedPort();
+
+void WriteAll(int fd, const std::string& bytes);
+/// Reads until `count` bytes have arrived or the peer closed.
+std::string ReadSome(int fd, std::size_t count);
+/// Closes with SO_LINGER 0, so that the peer sees a reset.
+void CloseWithReset(int fd);
+
+}  // namespace testing_support
