@@ -4,7 +4,7 @@
 
 TApplication* Application = nullptr;
 
-TApplication::TApplication() { EnsureThreadMessageQueue(); }
+TApplication::TApplication(TComponent* owner) : TComponent(owner) { EnsureThreadMessageQueue(); }
 
 void TApplication::PumpMessages() {
   while (std::optional<ThreadMessage> message = TakeThreadMessage()) {

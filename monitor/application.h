@@ -1,16 +1,15 @@
 #pragma once
 
+#include "runtime/component.h"
+
 /// The process's application object. In this console process it owns no
 /// window; the monitor uses it only to handle the messages pending for the
 /// main thread. Not thread-safe: created and used by the main thread.
-class TApplication {
+class TApplication : public TComponent {
  public:
   /// Gives the creating thread its message queue, so that messages posted to
   /// it before the first pump are kept.
-  TApplication();
-  TApplication(const TApplication&) = delete;
-  TApplication& operator=(const TApplication&) = delete;
-  virtual ~TApplication() = default;
+  explicit TApplication(TComponent* owner = nullptr);
 
   /// Handles every message pending in the calling thread's queue, those that
   /// arrive meanwhile included, and returns as soon as the queue is empty;

@@ -28,6 +28,7 @@ class FakeConsoleSink final : public ConsoleSink {
       }
     }
     writes.emplace_back(block);
+    if (after_write) after_write(Written());
     return 0;
   }
 
@@ -42,6 +43,9 @@ class FakeConsoleSink final : public ConsoleSink {
   int opens = 0;
   /// Decides per block: 0 accepts it, anything else is the I/O error number.
   std::function<int(std::string_view block)> fail_write;
+  /// Called with everything written so far after each accepted block; may
+  /// throw to stop the writer.
+  std::function<void(const std::string& written)> after_write;
   std::vector<std::string> writes;
   std::vector<std::string> failed;
 

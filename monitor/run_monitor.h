@@ -1,0 +1,27 @@
+#pragma once
+
+#include "monitor/monitor_state.h"
+
+/// The monitor: writes the banner, makes the client for the status server and
+/// then connects, requests, echoes and reports, forever. Every error derived
+/// from Exception is taken by one of its handlers, logged, and followed by a
+/// pause or a reconnect; it returns only by an error that no handler takes (a
+/// failure of a start-up step, of the connected test at the head of a cycle,
+/// or of a handler itself) or by a raised object not derived from Exception.
+///
+/// This form runs with the settings the executable was built with and the
+/// real console, clock and pauses. It keeps its client until the process ends.
+/// Defined with the settings, in each executable that
+/// add_status_monitor_settings (monitor/CMakeLists.txt) gives settings to.
+void RunMonitor();
+
+/// The same with given settings and the real console, clock and pauses.
+void RunMonitor(const MonitorSettings& settings);
+
+/// The same over the given services and state; `state` keeps the client and
+/// the rest when the monitor leaves by an error, for a test to look at.
+void RunMonitor(const MonitorSettings& settings, const MonitorServices& services,
+                MonitorState& state);
+
+/// The settings compiled into the executable; defined with RunMonitor().
+MonitorSettings BuiltInMonitorSettings();
