@@ -1,4 +1,5 @@
 #include <errno.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -27,12 +28,25 @@ int WaitWritable(int fd) {
   return 0;
 }
 
+// Whether the process was started with the descriptor open. A stream that
+// was missing at start stays missing: its number may since have been handed
+// out by an open() or socket(), and the log must not go into that file.
+bool StartedWithDescriptor(int fd) {
+  static const bool output = fcntl(STDOUT_FILENO, F_GETFD) != -1;
+  static const bool error = fcntl(STDERR_FILENO, F_GETFD) != -1;
+  return fd == STDOUT_FILENO ? output : error;
+}
+
+// Noted while static objects are initialised, before main() opens anything.
+const bool kNotedAtLoad = StartedWithDescriptor(STDOUT_FILENO);
+
 class DescriptorSink final : public ConsoleSink {
  public:
   explicit DescriptorSink(int fd) : fd_(fd) {}
 
   int Open() override {
     if (fd_ == STDOUT_FILENO) IgnoreBrokenPipeSignal();
+    if (!StartedWithDescriptor(fd_)) return IoErrorNumberFromSystemError(EBADF);
     struct stat status;
     if (fstat(fd_, &status) != 0) return IoErrorNumberFromSystemError(errno);
     is_character_device_ = S_ISCHR(status.st_mode);

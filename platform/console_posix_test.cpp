@@ -6,7 +6,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <fstream>
 #include <functional>
+#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -77,6 +80,27 @@ TEST(ConsoleSinkTest, PipeIsNotACharacterDeviceAndGetsEveryByte) {
 TEST(ConsoleSinkTest, NoStandardOutputFailsToOpenWith105) {
   EXPECT_EQ(100 + 105, RunWithStream(STDOUT_FILENO, -1,
                                      [] { return OpenAndWrite(StandardStream::kOutput, "x"); }));
+}
+
+// A process started without standard output may get descriptor 1 back from
+// its next open(); the log must not go into that file.
+TEST(ConsoleSinkTest, OutputMissingAtStartStaysMissingWhenTheNumberIsReused) {
+  std::string file = ::testing::TempDir() + "console_probe_" + std::to_string(getpid());
+  pid_t child = fork();
+  if (child == 0) {
+    close(STDOUT_FILENO);
+    execl(CONSOLE_PROBE_PATH, CONSOLE_PROBE_PATH, file.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(105, WEXITSTATUS(status));
+  std::ifstream written(file);
+  std::stringstream content;
+  content << written.rdbuf();
+  EXPECT_EQ("", content.str());
+  std::remove(file.c_str());
 }
 
 TEST(ConsoleSinkTest, ClosedPipeIsAnOrdinaryFailureNotASignal) {
