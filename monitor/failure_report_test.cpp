@@ -1,0 +1,182 @@
+#include "monitor/failure_report.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "monitor/fake_console_sink.h"
+#include "monitor/text_output.h"
+#include "runtime/runtime_errors.h"
+
+namespace {
+
+[[gnu::noinline]] void FunctionInThisExecutable() { asm volatile(""); }
+
+std::string ThisExecutable() { return ModuleBaseName(ExecutableFileName()); }
+
+// The report's first line for a failure taken at `address` in `module` at
+// `offset`; the second line and the empty line follow.
+std::string Report(const std::string& class_name, const std::string& module,
+                   const std::string& offset, const std::string& second_line) {
+  return "Exception " + class_name + " in module " + module + " at " + offset + ".\r\n" +
+         second_line + "\r\n";
+}
+
+TEST(FormatFailureReportTest, MessageAndItsTerminator) {
+  auto address = reinterpret_cast<CodeAddress>(&FunctionInThisExecutable);
+  CodeModule module;
+  ASSERT_TRUE(FindCodeModule(address, &module));
+  std::string offset = FormatAddress(address - module.base);
+  ASSERT_EQ(offset.size(), 8u);
+
+  struct Case {
+    FailureDescription failure;
+    std::string second_line;
+  } cases[] = {
+      {{"EIdSocketError", "Socket Error # 10061\r\nConnection refused"},
+       "Socket Error # 10061\r\nConnection refused."},
+      {{"EIdConnClosedGracefully", "Connection Closed Gracefully."},
+       "Connection Closed Gracefully."},
+      {{"Exception", "Can't get the Windows version"}, "Can't get the Windows version."},
+      {{"std::runtime_error", ""}, ""},
+      {{"EInOutError", "I/O error 105"}, "I/O error 105."},
+      {{"Exception", "."}, "."},
+      {{"Exception", "ends in a line break\r\n"}, "ends in a line break\r\n."},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(FormatFailureReport(c.failure, address),
+              Report(c.failure.class_name, ThisExecutable(), offset, c.second_line))
+        << c.failure.message;
+  }
+}
+
+TEST(FormatFailureReportTest, ModuleAndAddressShown) {
+  // A function of the C library: the module is the library, the address the
+  // offset into it.
+  auto in_library = reinterpret_cast<CodeAddress>(&std::fclose);
+  CodeModule library;
+  ASSERT_TRUE(FindCodeModule(in_library, &library));
+  EXPECT_EQ(FormatFailureReport({"E", "m"}, in_library),
+            Report("E", ModuleBaseName(library.file_name), FormatAddress(in_library - library.base),
+                   "m."));
+  EXPECT_NE(ModuleBaseName(library.file_name), ThisExecutable());
+
+  // An address in no module: the executable's name, 4096 below the address.
+  auto heap = std::make_unique<char[]>(16);
+  auto nowhere = reinterpret_cast<CodeAddress>(heap.get());
+  EXPECT_EQ(FormatFailureReport({"E", "m"}, nowhere),
+            Report("E", ThisExecutable(), FormatAddress(nowhere - 4096), "m."));
+
+  struct Case {
+    CodeAddress address;
+    const char* shown;
+  } low_cases[] = {
+      {0, "00000000"}, {0x800, "00000800"}, {0x1000, "00000000"}, {0x5123, "00004123"}};
+  for (const Case& c : low_cases) {
+    EXPECT_EQ(FormatFailureReport({"E", ""}, c.address), Report("E", ThisExecutable(), c.shown, ""))
+        << c.address;
+  }
+}
+
+TEST(FormatFailureReportTest, AnOverlongReportIsCutTo1023Characters) {
+  std::string message(2000, 'x');
+  std::string report = FormatFailureReport({"EOutOfMemory", message}, 0);
+  ASSERT_EQ(report.size(), 1023u);
+  std::string head = Report("EOutOfMemory", ThisExecutable(), "00000000", "");
+  head.resize(head.size() - 2);  // up to where the message begins
+  EXPECT_EQ(report.substr(0, head.size()), head);
+  EXPECT_EQ(report.substr(head.size()), std::string(1023 - head.size(), 'x'));
+
+  // Just short enough: nothing is cut.
+  std::string fitting(1023 - head.size() - 3, 'y');
+  EXPECT_EQ(FormatFailureReport({"EOutOfMemory", fitting}, 0), head + fitting + ".\r\n");
+}
+
+struct ForeignFailure {};
+
+template <typename Raise>
+FailureDescription DescribeRaised(Raise raise) {
+  try {
+    raise();
+  } catch (...) {
+    return DescribeCurrentFailure();
+  }
+  return {"nothing raised", ""};
+}
+
+TEST(DescribeCurrentFailureTest, ClassNameAndMessageOfWhatWasRaised) {
+  struct Case {
+    FailureDescription got;
+    const char* class_name;
+    const char* message;
+  } cases[] = {
+      {DescribeRaised([] { throw EOutOfMemory(); }), "EOutOfMemory", "Out of memory"},
+      {DescribeRaised([] { throw Exception("plain"); }), "Exception", "plain"},
+      // Raised as a derived class, the name is the most derived one.
+      {DescribeRaised([] { throw EDivByZero(); }), "EDivByZero", "Division by zero"},
+      // Objects not derived from Exception: their C++ type, no message.
+      {DescribeRaised([] { throw std::runtime_error("not shown"); }), "std::runtime_error", ""},
+      {DescribeRaised([] { throw 42; }), "int", ""},
+      {DescribeRaised([] { throw ForeignFailure(); }), "(anonymous namespace)::ForeignFailure", ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.got.class_name, c.class_name);
+    EXPECT_EQ(c.got.message, c.message) << c.class_name;
+  }
+}
+
+// Both streams record into one history, so the order across them shows.
+struct Streams {
+  std::string history;
+  FakeConsoleSink out{false};  // a file: the log waits in its buffer
+  FakeConsoleSink err{false};
+  TextOutput log{out};
+
+  Streams() {
+    out.fail_write = [this](std::string_view block) { return Record("out", block, out_error); };
+    err.fail_write = [this](std::string_view block) { return Record("err", block, err_error); };
+  }
+  int Record(const char* stream, std::string_view block, int error) {
+    history += std::string(stream) + (error ? "!" : "") + "[" + std::string(block) + "]";
+    return error;
+  }
+  int out_error = 0;
+  int err_error = 0;
+};
+
+TEST(WriteFailureReportTest, TheLogsBufferComesFirstThenTheReportAndAnEmptyLine) {
+  Streams s;
+  s.log.WriteLine("last log line");
+  ASSERT_EQ(s.history, "") << "held in the buffer until now";
+  WriteFailureReport(s.log, s.err, {"EIdWS2StubError", "gone"}, 0);
+  std::string report = FormatFailureReport({"EIdWS2StubError", "gone"}, 0);
+  EXPECT_EQ(s.history, "out[last log line\r\n]err[" + report + "]err[\r\n]");
+  EXPECT_EQ(s.log.Pending(), 0u);
+}
+
+TEST(WriteFailureReportTest, WriteFailuresAreIgnored) {
+  {
+    Streams s;  // the log's write fails: the report is still written
+    s.out_error = 28;
+    s.log.Write("pending");
+    WriteFailureReport(s.log, s.err, {"E", "m"}, 0);
+    EXPECT_EQ(s.history, "out![pending]err[" + FormatFailureReport({"E", "m"}, 0) + "]err[\r\n]");
+  }
+  {
+    Streams s;  // standard error fails: nothing escapes
+    s.err_error = 32;
+    EXPECT_NO_THROW(WriteFailureReport(s.log, s.err, {"E", "m"}, 0));
+    EXPECT_EQ(s.history, "err![" + FormatFailureReport({"E", "m"}, 0) + "]err![\r\n]");
+  }
+  {
+    Streams s;  // no standard error at all
+    s.err.open_error = 105;
+    EXPECT_NO_THROW(WriteFailureReport(s.log, s.err, {"E", "m"}, 0));
+    EXPECT_EQ(s.history, "");
+  }
+}
+
+}  // namespace

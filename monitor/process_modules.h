@@ -1,0 +1,59 @@
+#pragma once
+
+#include <exception>
+#include <memory>
+
+#include "monitor/startup_sequence.h"
+#include "platform/process.h"
+
+// The modules of the program's start-up sequence, other than the CPU-usage
+// probe (cpu_usage_probe.h). The program lists them in main.cpp in their
+// fixed order. None of their steps writes anything.
+
+/// The runtime core: the standard output, set up closed and opened at its
+/// first write. Its shutdown step writes out what standard output still
+/// buffers (the orderly exit); a failure of that last write is ignored, as
+/// the process is ending and has no stream left to tell.
+class RuntimeCoreModule final : public StartupModule {
+ public:
+  void Startup() override;
+  void Shutdown() override;
+};
+
+/// The error machinery: from its start-up step on, processor faults of every
+/// thread and failures that escape a thread other than the main one reach the
+/// top-level handler as error objects, `UncaughtFailureHook` is
+/// `ReportUncaughtFailure`, and the locale's time separator has been read (it
+/// is not read again). Its shutdown step undoes all but the separator.
+///
+/// Error objects for exhausted memory need not be made in advance here: the
+/// language runtime keeps room of its own for raising them.
+class ErrorMachineryModule final : public StartupModule {
+ public:
+  ErrorMachineryModule();
+  ~ErrorMachineryModule() override;
+  void Startup() override;
+  void Shutdown() override;
+
+ private:
+  std::unique_ptr<ProcessorFaultHandlers> fault_handlers_;
+  std::terminate_handler previous_terminate_ = nullptr;
+  bool terminate_installed_ = false;
+};
+
+/// The windowing layer: makes the application object `Application` (which
+/// owns no window in a console process) and destroys it at shutdown.
+class WindowingModule final : public StartupModule {
+ public:
+  void Startup() override;
+  void Shutdown() override;
+};
+
+/// The TCP library: the sockets binding reset and the socket stack class
+/// chosen at start-up; at shutdown the sockets library is shut down and
+/// released if it was started (by the first transport component).
+class TcpLibraryModule final : public StartupModule {
+ public:
+  void Startup() override;
+  void Shutdown() override;
+};

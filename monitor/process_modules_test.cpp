@@ -1,0 +1,144 @@
+#include "monitor/process_modules.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <regex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "monitor/application.h"
+#include "monitor/failure_report.h"
+#include "monitor/text_output.h"
+#include "tests/support/child_process.h"
+
+namespace {
+
+int* volatile g_null_pointer = nullptr;
+int* volatile g_low_pointer = reinterpret_cast<int*>(0x10);
+volatile int g_zero = 0;
+volatile int g_depth_limit = 1 << 30;
+
+[[gnu::noinline]] int Recurse(int depth) {
+  volatile char frame[512];
+  frame[0] = static_cast<char>(depth);
+  if (depth >= g_depth_limit) return frame[0];
+  return Recurse(depth + 1) + frame[0];
+}
+
+// Starts the runtime core and the error machinery as the program does, writes
+// a log line that waits in standard output's buffer, then fails.
+ChildOutcome FailAfterStartup(void (*fail)()) {
+  return RunInChild([fail] {
+    RuntimeCoreModule runtime_core;
+    ErrorMachineryModule error_machinery;
+    StartupSequence sequence({&runtime_core, &error_machinery});
+    sequence.RunStartup();
+    SetProcessStartupSequence(&sequence);
+    StandardOutput().WriteLine("last log line");
+    fail();
+  });
+}
+
+TEST(ErrorMachineryTest, FaultsAndFailuresOfOtherThreadsAreReportedWithExitCode1) {
+  const std::string self = ModuleBaseName(ExecutableFileName());
+  const std::string head = "Exception (\\S+) in module " + self + " at [0-9A-F]{8}\\.\r\n";
+  struct Case {
+    const char* title;
+    void (*fail)();
+    std::string second_line;  // a pattern
+  } cases[] = {
+      {"null read", [] { std::printf("%d", *g_null_pointer); },
+       "Access violation at address [0-9A-F]{8,16} in module '" + self +
+           "'\\. Read of address 00000000\\."},
+      {"write to a low address", [] { *g_low_pointer = 1; },
+       "Access violation at address [0-9A-F]{8,16} in module '" + self +
+           "'\\. Write of address 00000010\\."},
+      {"division by zero", [] { std::printf("%d", 7 / g_zero); }, "Division by zero\\."},
+      {"stack overflow", [] { std::printf("%d", Recurse(0)); }, "Stack overflow\\."},
+      {"illegal instruction", [] { __builtin_trap(); }, "External exception C000001D\\."},
+      {"error object escaping a thread",
+       [] { std::thread([] { throw Exception("lost in a thread"); }).join(); },
+       "lost in a thread\\."},
+      {"foreign object escaping a thread",
+       [] { std::thread([] { throw std::runtime_error("no message shown"); }).join(); }, ""},
+  };
+  const char* classes[] = {"EAccessViolation",  "EAccessViolation",   "EDivByZero",
+                           "EStackOverflow",    "EExternalException", "Exception",
+                           "std::runtime_error"};
+  int i = 0;
+  for (const Case& c : cases) {
+    ChildOutcome outcome = FailAfterStartup(c.fail);
+    EXPECT_TRUE(outcome.Exited(1)) << c.title << ": " << outcome.status;
+    EXPECT_EQ(outcome.out, "last log line\r\n") << c.title;
+    std::smatch match;
+    EXPECT_TRUE(std::regex_match(outcome.err, match, std::regex(head + c.second_line + "\r\n\r\n")))
+        << c.title << ": " << outcome.err;
+    if (!match.empty()) {
+      EXPECT_EQ(match[1].str(), classes[i]) << c.title;
+    }
+    ++i;
+  }
+}
+
+TEST(ErrorMachineryTest, ShutdownEmptiesTheHookAndRemovesTheFaultHandlers) {
+  ChildOutcome outcome = RunInChild([] {
+    ErrorMachineryModule error_machinery;
+    error_machinery.Startup();
+    if (UncaughtFailureHook != ReportUncaughtFailure) _exit(10);
+    error_machinery.Shutdown();
+    if (UncaughtFailureHook != nullptr) _exit(11);
+    std::printf("%d", *g_null_pointer);
+  });
+  EXPECT_TRUE(outcome.KilledBy(SIGSEGV)) << outcome.status;
+  EXPECT_EQ(outcome.err, "");
+
+  // And it can start again, as a second process start would.
+  outcome = RunInChild([] {
+    ErrorMachineryModule error_machinery;
+    error_machinery.Startup();
+    error_machinery.Shutdown();
+    error_machinery.Startup();
+    std::printf("%d", 7 / g_zero);
+  });
+  EXPECT_TRUE(outcome.Exited(1));
+  EXPECT_NE(outcome.err.find("Division by zero."), std::string::npos) << outcome.err;
+}
+
+TEST(RuntimeCoreTest, ShutdownWritesOutWhatTheLogHolds) {
+  ChildOutcome outcome = RunInChild([] {
+    RuntimeCoreModule runtime_core;
+    runtime_core.Startup();
+    StandardOutput().Write("held in the buffer");
+    runtime_core.Shutdown();
+  });
+  EXPECT_TRUE(outcome.Exited(0));
+  EXPECT_EQ(outcome.out, "held in the buffer");
+
+  // When that last write fails, the step still ends without raising.
+  outcome = RunInChild([] {
+    RuntimeCoreModule runtime_core;
+    runtime_core.Startup();
+    StandardOutput().Write("lost");
+    close(1);
+    runtime_core.Shutdown();
+  });
+  EXPECT_TRUE(outcome.Exited(0));
+  EXPECT_EQ(outcome.out, "");
+}
+
+TEST(WindowingTest, MakesAndDestroysTheApplicationObject) {
+  WindowingModule windowing;
+  ASSERT_EQ(Application, nullptr);
+  windowing.Startup();
+  ASSERT_NE(Application, nullptr);
+  Application->PumpMessages();  // returns at once: nothing is pending
+  windowing.Shutdown();
+  EXPECT_EQ(Application, nullptr);
+  windowing.Shutdown();  // a second time, or without start-up: harmless
+  EXPECT_EQ(Application, nullptr);
+}
+
+}  // namespace

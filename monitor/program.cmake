@@ -1,0 +1,45 @@
+# The program around the monitor: the start-up sequence and its modules, the
+# top-level handler and the ways the process ends; and the executables.
+# Included at the end of monitor/CMakeLists.txt.
+
+add_library(monitor_process STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/cpu_usage_probe.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/failure_report.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/process_end.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/process_modules.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/runtime_error_line.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/startup_sequence.cpp
+)
+target_link_libraries(monitor_process PUBLIC monitor_core transport platform runtime)
+
+# add_status_monitor_executable(NAME HOST PORT LIMIT)
+#
+# Builds the status monitor program as executable NAME, talking to HOST:PORT
+# and collecting at most LIMIT bytes while waiting for the end of a record.
+# Every variant shares all objects but the settings; the sockets library is
+# built beside it (the program loads it from its own directory).
+function(add_status_monitor_executable name host port limit)
+  add_executable(${name} ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/main.cpp)
+  add_status_monitor_settings(${name} "${host}" "${port}" "${limit}")
+  target_link_libraries(${name} PRIVATE monitor_process)
+  if(TARGET ws2_32)
+    add_dependencies(${name} ws2_32)
+  endif()
+endfunction()
+
+# The program itself, with the settings of the build (CMakeCache).
+add_status_monitor_executable(status-monitor
+  "${STATUS_SERVER_HOST}" "${STATUS_SERVER_PORT}" "${RECEIVED_TEXT_LIMIT}")
+
+if(BUILD_TESTING)
+  add_executable(monitor_process_test
+    ${CMAKE_CURRENT_LIST_DIR}/cpu_usage_probe_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/failure_report_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/process_end_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/process_modules_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/runtime_error_line_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/startup_sequence_test.cpp
+  )
+  target_link_libraries(monitor_process_test PRIVATE monitor_process GTest::gtest_main)
+  gtest_discover_tests(monitor_process_test)
+endif()
