@@ -50,13 +50,15 @@ std::string ReadFile(const fs::path& path) {
   return text.str();
 }
 
-struct Run {
+struct RunResult {
   int status = 0;
   std::string out;
   std::string err;
 };
 
 struct Launch {
+  explicit Launch(fs::path path) : program(std::move(path)) {}
+
   fs::path program;
   std::vector<std::string> extra_environment;
   bool close_standard_output = false;
@@ -66,8 +68,8 @@ struct Launch {
 
 // Starts `launch.program` with no arguments, standard input from /dev/null
 // and the two output streams in files; waits at most 30 s for its end.
-Run Start(const Launch& launch, const ScratchDirectory& scratch) {
-  Run run;
+RunResult Start(const Launch& launch, const ScratchDirectory& scratch) {
+  RunResult run;
   fs::path out_file = scratch.path() / "stdout";
   fs::path err_file = scratch.path() / "stderr";
 
@@ -124,7 +126,7 @@ Run Start(const Launch& launch, const ScratchDirectory& scratch) {
   return run;
 }
 
-bool ExitedWith(const Run& run, int code) {
+bool ExitedWith(const RunResult& run, int code) {
   return WIFEXITED(run.status) && WEXITSTATUS(run.status) == code;
 }
 
@@ -132,8 +134,9 @@ const char kBanner[] = "Version: 15.2.23.6\r\n\r\n";
 
 TEST(ProcessExitTest, AFailingStartupStepWritesTheRuntimeErrorLineAndExits217) {
   ScratchDirectory scratch;
-  Run run =
-      Start({STATUS_MONITOR_PATH, {std::string("LD_PRELOAD=") + FAILING_UNAME_PATH}}, scratch);
+  Launch launch(STATUS_MONITOR_PATH);
+  launch.extra_environment = {std::string("LD_PRELOAD=") + FAILING_UNAME_PATH};
+  RunResult run = Start(launch, scratch);
   EXPECT_TRUE(ExitedWith(run, 217)) << run.status;
   EXPECT_TRUE(std::regex_match(run.out, std::regex("Runtime error 217 at [0-9A-F]{8,16}\r\n")))
       << "no banner, only the line: '" << run.out << "'";
@@ -146,21 +149,21 @@ TEST(ProcessExitTest, AFailureEscapingTheMonitorIsReportedOnStandardErrorWithExi
   ScratchDirectory scratch;
   fs::path copy = scratch.path() / "status-monitor";
   fs::copy_file(STATUS_MONITOR_PATH, copy);
-  Run run = Start({copy}, scratch);
+  RunResult run = Start(Launch(copy), scratch);
   EXPECT_TRUE(ExitedWith(run, 1)) << run.status;
   EXPECT_EQ(run.out, kBanner) << "the log's buffer is written out before the report";
   EXPECT_TRUE(std::regex_match(
       run.err, std::regex("Exception EIdWS2StubError in module status-monitor at [0-9A-F]{8}\\.\r\n"
                           "Error on loading Winsock2 library \\(libws2_32\\.so\\): "
-                          "No such file or directory\\.\r\n\r\n")))
+                          "[^\r\n]+\\.\r\n\r\n")))
       << run.err;
 }
 
 TEST(ProcessExitTest, WithoutStandardOutputTheBannersFailureIsReported) {
   ScratchDirectory scratch;
-  Launch launch{STATUS_MONITOR_PATH};
+  Launch launch(STATUS_MONITOR_PATH);
   launch.close_standard_output = true;
-  Run run = Start(launch, scratch);
+  RunResult run = Start(launch, scratch);
   EXPECT_TRUE(ExitedWith(run, 1)) << run.status;
   EXPECT_TRUE(std::regex_match(
       run.err, std::regex("Exception EInOutError in module status-monitor at [0-9A-F]{8}\\.\r\n"
@@ -170,9 +173,9 @@ TEST(ProcessExitTest, WithoutStandardOutputTheBannersFailureIsReported) {
 
 TEST(ProcessExitTest, AnInterruptEndsTheProcessAtOnceWithoutOutput) {
   ScratchDirectory scratch;
-  Launch launch{STATUS_MONITOR_PATH};
+  Launch launch(STATUS_MONITOR_PATH);
   launch.interrupt_after_ms = 700;  // the monitor is busy connecting by then
-  Run run = Start(launch, scratch);
+  RunResult run = Start(launch, scratch);
   ASSERT_TRUE(WIFSIGNALED(run.status)) << run.status;
   EXPECT_EQ(WTERMSIG(run.status), SIGINT);
   EXPECT_EQ(run.err, "");
