@@ -8,10 +8,9 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <functional>
 #include <string>
+
+#include "tests/support/child_process.h"
 
 namespace {
 
@@ -76,7 +75,7 @@ TEST(CurrentCodeAddressTest, PointsIntoTheCallingFunctionsModule) {
 // --- processor faults, each in a child process --------------------------------
 
 // The child's routine writes what it received to standard error, which the
-// parent reads through a pipe, and ends with an exit code of its own.
+// parent reads, and ends with an exit code of its own.
 constexpr int kRoutineExitCode = 42;
 
 void WriteText(const std::string& text) {
@@ -94,32 +93,6 @@ void ReportingRoutine(const Exception& error, CodeAddress code_address) {
       FindCodeModule(code_address, &module) ? ModuleBaseName(module.file_name) : "?";
   WriteText(std::string(error.ClassName()) + "|" + error.Message() + "|" + where + "\n");
   _exit(kRoutineExitCode);
-}
-
-struct ChildResult {
-  int status = 0;
-  std::string output;
-};
-
-ChildResult RunInChild(const std::function<void()>& body) {
-  int pipe_fds[2];
-  EXPECT_EQ(pipe(pipe_fds), 0);
-  pid_t pid = fork();
-  if (pid == 0) {
-    close(pipe_fds[0]);
-    dup2(pipe_fds[1], 2);
-    close(pipe_fds[1]);
-    body();
-    _exit(0);
-  }
-  close(pipe_fds[1]);
-  ChildResult result;
-  char buffer[512];
-  ssize_t n;
-  while ((n = read(pipe_fds[0], buffer, sizeof buffer)) > 0) result.output.append(buffer, n);
-  close(pipe_fds[0]);
-  waitpid(pid, &result.status, 0);
-  return result;
 }
 
 int* volatile g_null_pointer = nullptr;
@@ -164,11 +137,11 @@ TEST(ProcessorFaultHandlersTest, EachFaultArrivesAsItsErrorClass) {
        "EStackOverflow|Stack overflow|" + executable},
   };
   for (const Case& c : cases) {
-    ChildResult result = RunInChild([&] { InstallAndRun(c.fault); });
-    ASSERT_TRUE(WIFEXITED(result.status)) << c.name << ": " << result.output;
+    ChildOutcome result = RunInChild([&] { InstallAndRun(c.fault); });
+    ASSERT_TRUE(WIFEXITED(result.status)) << c.name << ": " << result.err;
     EXPECT_EQ(WEXITSTATUS(result.status), kRoutineExitCode) << c.name;
-    EXPECT_EQ(result.output.substr(0, c.expected_prefix.size()), c.expected_prefix)
-        << c.name << ": " << result.output;
+    EXPECT_EQ(result.err.substr(0, c.expected_prefix.size()), c.expected_prefix)
+        << c.name << ": " << result.err;
   }
 }
 
@@ -183,27 +156,27 @@ TEST(ProcessorFaultHandlersTest, AccessViolationNamesModuleAccessKindAndAddress)
       {[] { *g_low_pointer = 1; }, "'. Write of address 00000010|" + executable},
   };
   for (const Case& c : cases) {
-    ChildResult result = RunInChild([&] { InstallAndRun(c.fault); });
-    EXPECT_NE(result.output.find(" in module '" + executable + c.ending + "\n"), std::string::npos)
-        << result.output;
+    ChildOutcome result = RunInChild([&] { InstallAndRun(c.fault); });
+    EXPECT_NE(result.err.find(" in module '" + executable + c.ending + "\n"), std::string::npos)
+        << result.err;
   }
 }
 
 TEST(ProcessorFaultHandlersTest, SignalsSentByAProcessKeepTheirDefault) {
   for (int signal_number : {SIGSEGV, SIGFPE, SIGINT, SIGTERM}) {
-    ChildResult result = RunInChild([&] {
+    ChildOutcome result = RunInChild([&] {
       auto handlers = ProcessorFaultHandlers::Install(ReportingRoutine);
       kill(getpid(), signal_number);
       pause();
     });
-    ASSERT_TRUE(WIFSIGNALED(result.status)) << signal_number << ": " << result.output;
+    ASSERT_TRUE(WIFSIGNALED(result.status)) << signal_number << ": " << result.err;
     EXPECT_EQ(WTERMSIG(result.status), signal_number);
-    EXPECT_EQ(result.output, "");
+    EXPECT_EQ(result.err, "");
   }
 }
 
 TEST(ProcessorFaultHandlersTest, OneInstallationAtATimeAndRemovalRestores) {
-  ChildResult result = RunInChild([] {
+  ChildOutcome result = RunInChild([] {
     {
       auto handlers = ProcessorFaultHandlers::Install(ReportingRoutine);
       try {
@@ -216,16 +189,16 @@ TEST(ProcessorFaultHandlersTest, OneInstallationAtATimeAndRemovalRestores) {
     // Removed: the fault gets the system's default treatment.
     std::printf("%d", *g_null_pointer);
   });
-  ASSERT_TRUE(WIFSIGNALED(result.status)) << result.output;
+  ASSERT_TRUE(WIFSIGNALED(result.status)) << result.err;
   EXPECT_EQ(WTERMSIG(result.status), SIGSEGV);
-  EXPECT_EQ(result.output, "refused: Processor fault handlers are already installed\n");
+  EXPECT_EQ(result.err, "refused: Processor fault handlers are already installed\n");
 
   // And a fresh installation after the removal works again.
   result = RunInChild([] {
     { auto first = ProcessorFaultHandlers::Install(ReportingRoutine); }
     InstallAndRun([] { std::printf("%d", 7 / g_zero); });
   });
-  EXPECT_EQ(result.output.substr(0, 11), "EDivByZero|");
+  EXPECT_EQ(result.err.substr(0, 11), "EDivByZero|");
 }
 
 }  // namespace
