@@ -8,6 +8,7 @@
 #include <pthread.h>
 #include <sys/socket.h>
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <future>
@@ -139,6 +140,35 @@ TEST_F(BlockingConnectTest, ShutdownOrCloseFromAnotherThreadEndsIt) {
     }
     EXPECT_EQ(OpenDescriptorCount(), descriptors_before) << "a descriptor leaked";
   }
+}
+
+// Many waiting connects closed at once while other sockets are being opened
+// and closed: every connect returns, each with its own socket's answer, and
+// no descriptor is left behind or closed twice.
+TEST_F(BlockingConnectTest, ManyConnectsClosedWhileNumbersAreReused) {
+  constexpr int kConnects = 16;
+  int descriptors_before = OpenDescriptorCount();
+  std::vector<WsSocket> sockets;
+  std::vector<std::unique_ptr<ConnectInThread>> connects;
+  for (int i = 0; i < kConnects; ++i) {
+    sockets.push_back(NewSocket());
+    connects.push_back(std::make_unique<ConnectInThread>(sockets.back().get(), port_));
+  }
+  ASSERT_TRUE(connects.back()->StillPendingAfter(milliseconds(200)));
+  std::atomic<bool> stop{false};
+  std::thread churn([&] {
+    while (!stop) WsSocket(ws2.socket(ws::kAfInet, ws::kSockStream, 0));
+  });
+  for (WsSocket& s : sockets) EXPECT_EQ(ws2.closesocket(s.Release()), 0);
+  for (auto& connect : connects) {
+    std::optional<Outcome> outcome = connect->Finish();
+    ASSERT_TRUE(outcome.has_value()) << "a connect did not return within 5 s";
+    EXPECT_EQ(outcome->result, -1);
+    EXPECT_EQ(outcome->error, 10038);
+  }
+  stop = true;
+  churn.join();
+  EXPECT_EQ(OpenDescriptorCount(), descriptors_before);
 }
 
 void IgnoreSignal(int) {}

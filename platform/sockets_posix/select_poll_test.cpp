@@ -174,7 +174,7 @@ TEST_F(SelectTest, TimeOutsAreHonoured) {
   // No time-out: wait until the data comes.
   std::thread writer([&] {
     std::this_thread::sleep_for(milliseconds(100));
-    write(pair.peer.get(), "x", 1);
+    EXPECT_EQ(write(pair.peer.get(), "x", 1), 1);
   });
   read = SetOf({s});
   start = Clock::now();
