@@ -58,7 +58,8 @@ using ProcessorFaultRoutine = void (*)(const Exception& error, CodeAddress code_
 /// `EIntOverflow`, the floating-point classes) and illegal or privileged
 /// instructions (`EPrivilege`, or `EExternalException` with the fault code).
 /// The thread that creates it gets an alternate signal stack, so that even the
-/// overflow of its own stack can be reported.
+/// overflow of its own stack can be reported; other threads have none, and
+/// the overflow of theirs ends the process by the system's default.
 ///
 /// Signals that another process sends (kill, sigqueue) are not processor
 /// faults: they keep their default treatment, as do console interrupts, for

@@ -104,6 +104,9 @@ FaultContext ReadContext(const siginfo_t* info, void* context) {
   return result;
 }
 
+// A stack that runs out faults on an access just below (or, for a frame set
+// up before its first store, a little above) the stack pointer; no other
+// invalid access lands there, since the rest of the stack is mapped.
 bool IsStackOverflow(const siginfo_t* info, const FaultContext& context) {
   if (context.stack_pointer == 0) return false;
   auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
