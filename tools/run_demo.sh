@@ -20,7 +20,7 @@ for tool in cmake ninja c++; do
   fi
 done
 
-cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+cmake -S "$repo" -B "$build" -G Ninja -DBUILD_TESTING=OFF \
   -DSTATUS_SERVER_HOST=localhost -DSTATUS_SERVER_PORT="$port" >/dev/null
 cmake --build "$build" --target status-monitor demo-status-server
 
