@@ -9,14 +9,21 @@ const char* const kSocketsLibraryFileName = "libws2_32.so";
 
 std::unique_ptr<DynamicLibrary> DynamicLibrary::Load(const std::string& file_name,
                                                      std::int32_t* error_code) {
-  errno = 0;
   void* handle = dlopen(file_name.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
-    // dlopen reports through dlerror(); errno still holds the reason of the
-    // last failed open (ENOENT for a missing file). A library that exists but
-    // cannot be used leaves errno alone: report it as a bad library.
-    int code = errno != 0 ? errno : ELIBBAD;
-    dlerror();  // clear the loader's pending message
+    // dlopen reports only through dlerror(), whose text ends with the reason
+    // of the failed open when there was one ("...: No such file or
+    // directory"). Recover that number; a library that exists but cannot be
+    // used is reported as a bad library.
+    const char* message = dlerror();
+    std::string text = message != nullptr ? message : "";
+    int code = ELIBBAD;
+    for (int candidate : {ENOENT, EACCES, ENOTDIR, ELOOP, ENAMETOOLONG, ENOMEM}) {
+      if (text.find(std::strerror(candidate)) != std::string::npos) {
+        code = candidate;
+        break;
+      }
+    }
     if (error_code != nullptr) *error_code = code;
     return nullptr;
   }

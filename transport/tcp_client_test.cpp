@@ -165,7 +165,10 @@ TEST_F(ClientTest, ReceiveFailuresCloseOnlyForAbortAndShutdown) {
     bool connected_after;
   } cases[] = {{10054, true}, {10053, false}, {10058, false}, {10060, true}};
   for (const Case& c : cases) {
-    LoopbackPeer peer([](int fd) { ReadSome(fd, 1); });
+    LoopbackPeer peer([](int fd) {
+      WriteAll(fd, "x");  // readable, so that the receive is attempted
+      ReadSome(fd, 1);
+    });
     ConnectTo(peer.port());
     FaultPlan::Get().Fail(StackOperation::kReceive, c.code);
     try {
@@ -179,19 +182,24 @@ TEST_F(ClientTest, ReceiveFailuresCloseOnlyForAbortAndShutdown) {
   }
 }
 
-TEST_F(ClientTest, AbortWithBytesBufferedDeliversThemFirst) {
+TEST_F(ClientTest, AbortWithBytesBufferedKeepsThemForTheNextRead) {
   LoopbackPeer peer([](int fd) {
     WriteAll(fd, "ab");
+    ReadSome(fd, 2);
+    WriteAll(fd, "c");
     ReadSome(fd, 1);
   });
   ConnectTo(peer.port());
-  EXPECT_EQ(client_->ReadNextByte(), 'a');
-  // The buffer still holds "b": an aborted receive now raises nothing, but
-  // no further receive can happen either (the socket was dropped).
-  client_->PendingInput.Append("c", 1);
+  EXPECT_EQ(client_->ReadNextByte(), 'a');  // "b" stays buffered
   FaultPlan::Get().Fail(StackOperation::kReceive, 10053);
+  client_->WriteLine("");  // makes the peer send "c": the receive is attempted
+  char two[2];
+  // The aborted receive raises no socket error while "b" is buffered; the
+  // exact read then finds the stream closed.
+  EXPECT_THROW(client_->ReadExact(two, 2), EIdConnClosedGracefully);
+  EXPECT_FALSE(client_->IsConnected());
   EXPECT_EQ(client_->ReadNextByte(), 'b');
-  EXPECT_EQ(client_->ReadNextByte(), 'c');
+  EXPECT_THROW(client_->ReadNextByte(), EIdConnClosedGracefully);
 }
 
 TEST_F(ClientTest, WriteLineSendsTextAndCrLf) {

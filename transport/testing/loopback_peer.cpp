@@ -55,6 +55,8 @@ LoopbackPeer::LoopbackPeer(Serve serve, int backlog) : serve_(std::move(serve)) 
 
 LoopbackPeer::~LoopbackPeer() {
   stopping_ = true;
+  int fd = serving_fd_.load();
+  if (fd >= 0) shutdown(fd, SHUT_RDWR);
   thread_.join();
 }
 
@@ -65,7 +67,9 @@ void LoopbackPeer::Run() {
     ScopedFd connection(accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
     if (connection.get() < 0) continue;
     ++accepted_;
-    serve_(connection.get());
+    serving_fd_ = connection.get();
+    if (!stopping_) serve_(connection.get());
+    serving_fd_ = -1;
   }
 }
 

@@ -29,7 +29,9 @@ class ScopedFd {
 };
 
 /// Listens on 127.0.0.1 at an ephemeral port and runs `serve` for each
-/// accepted connection (one at a time) on a thread of its own.
+/// accepted connection (one at a time) on a thread of its own. Destroying
+/// the peer shuts the connection being served down, so a `serve` blocked in
+/// a read returns.
 class LoopbackPeer {
  public:
   using Serve = std::function<void(int fd)>;
@@ -49,6 +51,7 @@ class LoopbackPeer {
   int port_ = 0;
   std::atomic<bool> stopping_{false};
   std::atomic<int> accepted_{0};
+  std::atomic<int> serving_fd_{-1};  // shut down on destruction to end `serve`
   std::thread thread_;
 };
 
