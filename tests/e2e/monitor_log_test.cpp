@@ -145,7 +145,7 @@ const Scenario kScenarios[] = {
           EXPECT_LT(monitor.ArrivalOf(Find(log, kRefused)) - monitor.StartTime(), 1500ms);
           for (int i = 1; i < 3; ++i) {
             auto gap = StampGap(monitor, Find(log, kRefused, i - 1), Find(log, kRefused, i));
-            EXPECT_GE(gap, 2000ms) << "between connect error lines " << i << " and " << i + 1;
+            EXPECT_GE(gap, 1990ms) << "between connect error lines " << i << " and " << i + 1;
             EXPECT_LT(gap, 3000ms) << "between connect error lines " << i << " and " << i + 1;
           }
         },
@@ -167,7 +167,7 @@ const Scenario kScenarios[] = {
             const size_t notice = error + kClosedByPeer.size();
             const size_t next = notice + kDisconnected.size();
             auto pause = StampGap(monitor, error - kRequest.size(), error);
-            EXPECT_GE(pause, 1000ms);
+            EXPECT_GE(pause, 990ms);
             EXPECT_LT(pause, 1800ms);
             EXPECT_LT(StampGap(monitor, error, notice), 300ms);
             EXPECT_LT(StampGap(monitor, notice, next), 500ms);
@@ -186,7 +186,7 @@ const Scenario kScenarios[] = {
           // follows the last one.
           const size_t echo = Find(log, kRecordB), report = echo + kRecordB.size() + 2;
           const auto pieces = static_cast<int>((kRecordB.size() + 7) / 8);
-          EXPECT_GE(StampGap(monitor, echo - kRequest.size(), report), (pieces - 1) * 15ms);
+          EXPECT_GE(StampGap(monitor, echo - kRequest.size(), report), (pieces - 1) * 15ms - 10ms);
           EXPECT_GE(Between(monitor, echo, report), (pieces - 1) * 15ms / 2);
           EXPECT_GE(monitor.ReadsBetween(echo, report), pieces / 4);
         },
@@ -222,7 +222,7 @@ const Scenario kScenarios[] = {
         [](const ChildProcess& monitor, const std::string& log) {
           // The close came 200 ms after the bytes; then the 1000 ms pause.
           const size_t request = Find(log, kRequest), error = Find(log, kClosedByPeer);
-          EXPECT_GE(StampGap(monitor, request, error), 1200ms);
+          EXPECT_GE(StampGap(monitor, request, error), 1150ms);
           EXPECT_LT(StampGap(monitor, request, error), 2000ms);
           EXPECT_GE(Between(monitor, error - 1, error), 800ms);
         },
@@ -233,7 +233,7 @@ const Scenario kScenarios[] = {
         kBanner + kConnected + kRequest + kPartOfA + kResetByPeer + kDisconnected + kRefused,
         [](const ChildProcess& monitor, const std::string& log) {
           const size_t request = Find(log, kRequest), error = Find(log, kResetByPeer);
-          EXPECT_GE(StampGap(monitor, request, error), 1200ms);
+          EXPECT_GE(StampGap(monitor, request, error), 1150ms);
           EXPECT_LT(StampGap(monitor, request, error), 2000ms);
           EXPECT_GE(Between(monitor, error - 1, error), 800ms);
         },
