@@ -68,8 +68,8 @@ void WriteFailureReport(TextOutput& log, ConsoleSink& error_stream,
   } catch (const Exception&) {
     // The log's own failure: the report below is what matters now.
   }
-  // The console here has no character set of its own: the text goes as it is.
   std::string text = FormatFailureReport(failure, code_address);
+  ConvertToConsoleCharacterSet(&text);
   if (error_stream.Open() != 0) return;
   error_stream.Write(text.data(), text.size());
   error_stream.Write("\r\n", 2);

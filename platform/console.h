@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 /// The two standard streams the runtime writes to.
 enum class StandardStream { kOutput, kError };
@@ -42,3 +43,8 @@ ConsoleSink& StandardStreamSink(StandardStream stream);
 /// only place where the console's system errors are translated: a missing
 /// stream (a closed descriptor) is 105, every other error keeps its number.
 int IoErrorNumberFromSystemError(int system_error);
+
+/// Converts the text of a report from the system's character set to that of
+/// the console, in place, never changing its length. Nothing to do where the
+/// console has no character set of its own (POSIX).
+void ConvertToConsoleCharacterSet(std::string* text);

@@ -94,3 +94,7 @@ int IoErrorNumberFromSystemError(int system_error) {
   if (system_error == EBADF) return kFileNotOpenForOutput;
   return system_error;
 }
+
+void ConvertToConsoleCharacterSet(std::string*) {
+  // A terminal shows the bytes in the one character set of the locale.
+}

@@ -25,4 +25,7 @@ bool PostThreadMessage(std::thread::id thread, const ThreadMessage& message);
 
 /// Takes the oldest message of the calling thread's queue, without waiting:
 /// nothing when the queue is empty. Gives the thread a queue if it had none.
+/// Where messages can be addressed to windows (Windows), a message for a
+/// window has been translated and handed to the window's procedure when it
+/// is returned; the quit message never is.
 std::optional<ThreadMessage> TakeThreadMessage();

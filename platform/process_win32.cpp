@@ -1,0 +1,184 @@
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+
+#include "platform/process.h"
+#include "runtime/runtime_errors.h"
+
+std::string FormatAddress(CodeAddress address) {
+  char text[2 * sizeof(CodeAddress) + 1];
+  std::snprintf(text, sizeof text, "%08llX", static_cast<unsigned long long>(address));
+  return text;
+}
+
+bool FindCodeModule(CodeAddress address, CodeModule* module) {
+  if (address == 0) return false;
+  MEMORY_BASIC_INFORMATION region;
+  if (VirtualQuery(reinterpret_cast<void*>(address), &region, sizeof region) == 0) return false;
+  if (region.State != MEM_COMMIT) return false;
+  // A module's image is one allocation, so the region's allocation base is
+  // the module's handle; for any other memory the loader knows no file.
+  char path[MAX_PATH + 1];
+  DWORD length = GetModuleFileNameA(static_cast<HMODULE>(region.AllocationBase), path, MAX_PATH);
+  if (length == 0) return false;
+  module->file_name.assign(path, length);
+  module->base = reinterpret_cast<CodeAddress>(region.AllocationBase);
+  return true;
+}
+
+std::string ExecutableFileName() {
+  char path[MAX_PATH + 1];
+  DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  return std::string(path, length);
+}
+
+std::string ModuleBaseName(const std::string& file_name) {
+  // The loader names files with backslashes; a forward slash is a directory
+  // separator to the system as well.
+  std::size_t separator = file_name.find_last_of("\\/");
+  return separator == std::string::npos ? file_name : file_name.substr(separator + 1);
+}
+
+CodeAddress CurrentCodeAddress() {
+  return reinterpret_cast<CodeAddress>(__builtin_return_address(0));
+}
+
+void EndProcessNow(int exit_code) { ExitProcess(static_cast<UINT>(exit_code)); }
+
+// --- processor faults ----------------------------------------------------------
+
+namespace {
+
+// The overflow report runs on a thread of its own with this much stack: the
+// faulting thread has only what is left below its guard page.
+constexpr SIZE_T kReportStackSize = 256 * 1024;
+
+std::atomic<ProcessorFaultRoutine> g_routine{nullptr};
+std::atomic<bool> g_fault_taken{false};
+
+std::string AccessViolationText(CodeAddress code_address, const EXCEPTION_RECORD& record) {
+  std::string text = "Access violation at address " + FormatAddress(code_address);
+  CodeModule module;
+  if (FindCodeModule(code_address, &module)) {
+    text += " in module '" + ModuleBaseName(module.file_name) + "'";
+  }
+  // The first parameter is 1 for a write; 0 (read) and 8 (execution of
+  // data) are both reported as reads.
+  bool write = record.NumberParameters >= 2 && record.ExceptionInformation[0] == 1;
+  text += write ? ". Write" : ". Read";
+  CodeAddress data = record.NumberParameters >= 2 ? record.ExceptionInformation[1] : 0;
+  text += " of address " + FormatAddress(data);
+  return text;
+}
+
+EExternalException ExternalException(DWORD code) {
+  char text[48];
+  std::snprintf(text, sizeof text, "External exception %lX", static_cast<unsigned long>(code));
+  return EExternalException(text);
+}
+
+// Hands the fault to the routine as the error object of its class.
+void DeliverFault(ProcessorFaultRoutine routine, const EXCEPTION_RECORD& record) {
+  CodeAddress at = reinterpret_cast<CodeAddress>(record.ExceptionAddress);
+  switch (record.ExceptionCode) {
+    case EXCEPTION_ACCESS_VIOLATION:
+      return routine(EAccessViolation(AccessViolationText(at, record)), at);
+    case EXCEPTION_STACK_OVERFLOW:
+      return routine(EStackOverflow(), at);
+    case EXCEPTION_INT_DIVIDE_BY_ZERO:
+      return routine(EDivByZero(), at);
+    case EXCEPTION_INT_OVERFLOW:
+      return routine(EIntOverflow(), at);
+    case EXCEPTION_ARRAY_BOUNDS_EXCEEDED:
+      return routine(ERangeError(), at);
+    case EXCEPTION_FLT_DIVIDE_BY_ZERO:
+      return routine(EZeroDivide(), at);
+    case EXCEPTION_FLT_OVERFLOW:
+      return routine(EOverflow(), at);
+    case EXCEPTION_FLT_UNDERFLOW:
+    case EXCEPTION_FLT_DENORMAL_OPERAND:
+      return routine(EUnderflow(), at);
+    case EXCEPTION_FLT_INVALID_OPERATION:
+    case EXCEPTION_FLT_INEXACT_RESULT:
+    case EXCEPTION_FLT_STACK_CHECK:
+      return routine(EInvalidOp(), at);
+    case EXCEPTION_PRIV_INSTRUCTION:
+      return routine(EPrivilege(), at);
+    case CONTROL_C_EXIT:
+      return routine(EControlC(), at);
+    default:
+      return routine(ExternalException(record.ExceptionCode), at);
+  }
+}
+
+struct OverflowReport {
+  ProcessorFaultRoutine routine;
+  const EXCEPTION_RECORD* record;
+};
+
+DWORD WINAPI ReportOverflow(void* parameter) {
+  auto* report = static_cast<OverflowReport*>(parameter);
+  DeliverFault(report->routine, *report->record);
+  return 0;
+}
+
+// Called by the system's unhandled-failure treatment (UnhandledExceptionFilter)
+// for a failure that no frame of its thread took, unless a debugger is
+// attached: then the system lets the debugger have it and never calls this.
+LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* pointers) {
+  ProcessorFaultRoutine routine = g_routine.load();
+  if (routine == nullptr) return EXCEPTION_CONTINUE_SEARCH;
+  if (g_fault_taken.exchange(true)) {
+    // Another thread's fault is being reported, and that report ends the
+    // process; this thread must not run on, nor end it first.
+    for (;;) Sleep(INFINITE);
+  }
+  const EXCEPTION_RECORD& record = *pointers->ExceptionRecord;
+  if (record.ExceptionCode == EXCEPTION_STACK_OVERFLOW) {
+    OverflowReport report{routine, &record};
+    HANDLE thread = CreateThread(nullptr, kReportStackSize, ReportOverflow, &report, 0, nullptr);
+    if (thread != nullptr) {
+      WaitForSingleObject(thread, INFINITE);
+      CloseHandle(thread);
+    }
+  } else {
+    DeliverFault(routine, record);
+  }
+  // The routine returned (it should not): the system ends the process.
+  return EXCEPTION_CONTINUE_SEARCH;
+}
+
+}  // namespace
+
+struct ProcessorFaultHandlers::State {
+  LPTOP_LEVEL_EXCEPTION_FILTER previous = nullptr;
+  bool filter_installed = false;
+  bool owns_routine = false;
+
+  ~State() {
+    if (filter_installed) SetUnhandledExceptionFilter(previous);
+    if (owns_routine) g_routine.store(nullptr);
+  }
+};
+
+ProcessorFaultHandlers::ProcessorFaultHandlers(std::unique_ptr<State> state)
+    : state_(std::move(state)) {}
+
+ProcessorFaultHandlers::~ProcessorFaultHandlers() = default;
+
+std::unique_ptr<ProcessorFaultHandlers> ProcessorFaultHandlers::Install(
+    ProcessorFaultRoutine routine) {
+  auto state = std::make_unique<State>();  // its destructor undoes what is done
+  ProcessorFaultRoutine none = nullptr;
+  if (routine == nullptr || !g_routine.compare_exchange_strong(none, routine)) {
+    throw Exception("Processor fault handlers are already installed");
+  }
+  state->owns_routine = true;
+  g_fault_taken.store(false);
+  // The filter covers every thread of the process. Console interrupts are a
+  // separate mechanism (console control handlers) and keep their default.
+  state->previous = SetUnhandledExceptionFilter(OnUnhandledException);
+  state->filter_installed = true;
+  return std::unique_ptr<ProcessorFaultHandlers>(new ProcessorFaultHandlers(std::move(state)));
+}
