@@ -94,6 +94,14 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, StdoutTo stdout
     child_stdout.Reset(slave);
     SetCloseOnExec(master);
     SetCloseOnExec(slave);
+  } else if (stdout_to == StdoutTo::kDevFull) {
+    child_stdout.Reset(::open("/dev/full", O_WRONLY | O_CLOEXEC));
+    if (!child_stdout.Valid()) Fail("open /dev/full", errno);
+  } else if (stdout_to == StdoutTo::kClosedPipe) {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) Fail("pipe2", errno);
+    ::close(ends[0]);  // nobody will ever read: every write fails with EPIPE
+    child_stdout.Reset(ends[1]);
   } else {
     child_stdout = TemporaryFile("e2e-stdout", &output_path_);
     output_file_.Reset(::open(output_path_.c_str(), O_RDONLY | O_CLOEXEC));
@@ -209,7 +217,7 @@ void ChildProcess::Collect(std::chrono::milliseconds wait) {
         std::this_thread::sleep_for(wait);  // don't spin on a hung-up terminal
       }
     }
-  } else {
+  } else if (stdout_to_ == StdoutTo::kFile) {
     std::this_thread::sleep_for(wait);
     for (ssize_t got; (got = ::pread(output_file_.Get(), buffer, sizeof buffer,
                                      static_cast<off_t>(output_.size()))) > 0;) {
@@ -218,6 +226,8 @@ void ChildProcess::Collect(std::chrono::milliseconds wait) {
     if (file_sizes_seen_.empty() || file_sizes_seen_.back() != output_.size()) {
       file_sizes_seen_.push_back(output_.size());
     }
+  } else {
+    std::this_thread::sleep_for(wait);  // nothing of the output can be read back
   }
   ReapIfExited(false);
 }

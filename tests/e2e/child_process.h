@@ -15,8 +15,10 @@ using Clock = std::chrono::steady_clock;
 
 /// Where a child's standard output goes.
 enum class StdoutTo {
-  kTerminal,  // a pseudo-terminal in raw mode, so line ends arrive unchanged
-  kFile,      // a temporary file, read back while the child runs
+  kTerminal,    // a pseudo-terminal in raw mode, so line ends arrive unchanged
+  kFile,        // a temporary file, read back while the child runs
+  kDevFull,     // /dev/full: a character device on which every write fails
+  kClosedPipe,  // a pipe whose reading end is closed before the child starts
 };
 
 /// A program under test, run the way a user would run it: standard input
@@ -62,6 +64,8 @@ class ChildProcess final {
   const std::vector<size_t>& FileSizesSeen() const { return file_sizes_seen_; }
   Clock::time_point StartTime() const { return started_; }
 
+  /// The child's process id (for looking at it in /proc).
+  pid_t Pid() const { return pid_; }
   bool Exited() const { return exited_; }
   /// The exit code; -1 when the child did not exit normally.
   int ExitCode() const;

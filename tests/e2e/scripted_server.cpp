@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -110,6 +111,9 @@ void ScriptedServer::Serve() {
       Problem(where + ": accept failed: " + std::strerror(errno));
       return;
     }
+    // Pieces written apart must travel apart, not wait to be merged.
+    int on = 1;
+    ::setsockopt(connection.Get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     if (index + 1 == scripts_.size()) {
       // Refuse whatever comes next, without leaving the port free for others.
       socket_.Reset();

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "tools/unique_fd.h"
+
+namespace e2e {
+
+/// A listener on 127.0.0.1:`port` whose accept queue is full and never
+/// drained: the kernel drops every further connection request, so a connect
+/// to the port neither completes nor fails until the client gives up.
+class StalledListener final {
+ public:
+  /// Throws std::runtime_error when the port can't be bound or the queue
+  /// can't be filled.
+  explicit StalledListener(std::uint16_t port);
+  StalledListener(const StalledListener&) = delete;
+  StalledListener& operator=(const StalledListener&) = delete;
+
+ private:
+  UniqueFd listener_;
+  std::vector<UniqueFd> queued_;  // the connections that fill the queue
+};
+
+}  // namespace e2e
