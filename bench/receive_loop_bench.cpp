@@ -1,0 +1,91 @@
+// The per-byte cost of the monitor's receive loop, in process: the real
+// client, connection, handler and loop over an in-memory peer, the log going
+// to a sink that drops it. What is left is the loop's own work per byte:
+// ReadNextByte from the input buffer, the echo statement, the append with
+// its terminator search, the event pump and the connected test.
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <string>
+
+#include "fuzz/monitor_over_stream.h"
+#include "platform/console.h"
+#include "tools/status_record_maker.h"
+
+namespace {
+
+class NullSink final : public ConsoleSink {
+ public:
+  explicit NullSink(bool character_device) : character_device_(character_device) {}
+  int Open() override { return 0; }
+  bool IsCharacterDevice() const override { return character_device_; }
+  int Write(const char* data, std::size_t size) override {
+    benchmark::DoNotOptimize(data);
+    written += size;
+    return 0;
+  }
+  std::size_t written = 0;
+
+ private:
+  bool character_device_;
+};
+
+constexpr std::size_t kStreamBytes = 16 << 20;
+
+const std::string& RecordStream() {
+  static const std::string stream = [] {
+    StatusRecordMaker maker(7);
+    auto moment = std::chrono::system_clock::time_point(std::chrono::seconds(1733800000));
+    std::string s;
+    while (s.size() < kStreamBytes) {
+      s += maker.Next(moment);
+      moment += std::chrono::seconds(1);
+    }
+    return s;
+  }();
+  return stream;
+}
+
+// One record as long as the stream, its terminator at the very end.
+const std::string& UnterminatedStream() {
+  static const std::string stream = [] {
+    std::string s(kStreamBytes - 15, 'a');
+    return s + "</StatusChange>";
+  }();
+  return stream;
+}
+
+void RunOver(benchmark::State& state, const std::string& stream, bool console) {
+  StreamScript script;
+  script.stream = stream;
+  for (auto _ : state) {
+    NullSink sink(console);
+    RunMonitorOverStream(script, 64 << 20, sink);
+    benchmark::DoNotOptimize(sink.written);
+  }
+  const double bytes = static_cast<double>(stream.size());
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * stream.size()));
+  state.counters["ns_per_byte"] = benchmark::Counter(
+      bytes * 1e-9, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+// Log to a file or pipe: written out in 128-byte blocks.
+void BM_ReceiveLoop_Records_FileLog(benchmark::State& state) {
+  RunOver(state, RecordStream(), false);
+}
+// Log to a console: written out after every echoed byte.
+void BM_ReceiveLoop_Records_ConsoleLog(benchmark::State& state) {
+  RunOver(state, RecordStream(), true);
+}
+void BM_ReceiveLoop_OneLongRecord_FileLog(benchmark::State& state) {
+  RunOver(state, UnterminatedStream(), false);
+}
+
+BENCHMARK(BM_ReceiveLoop_Records_FileLog)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ReceiveLoop_Records_ConsoleLog)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ReceiveLoop_OneLongRecord_FileLog)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,30 @@
+#pragma once
+
+// Runs the real monitor loop in process against the scripted peer of
+// ScriptedStreamStack: connect, request, echo, report, and the end of the
+// connection, with a fixed clock and pauses that return at once.
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "fuzz/scripted_stream_stack.h"
+
+class ConsoleSink;
+
+struct StreamRunResult {
+  /// The pauses the monitor asked for, in order.
+  std::vector<std::int32_t> pauses;
+  /// Bytes the client sent (its requests).
+  std::size_t bytes_sent = 0;
+};
+
+/// Runs the monitor with `received_text_limit` over `script` and writes its
+/// log to `sink`. The run ends at the first pause after a failed connect, so
+/// `script.connects_accepted` must leave a connect to fail; until then the
+/// monitor reads the whole stream, reports every record in it and announces
+/// the end of the connection. The clock stands at 09:05:03.007 and moves on
+/// only by the pauses. Installs the scripted stack as the stack class; no
+/// other transport component may be alive.
+StreamRunResult RunMonitorOverStream(const StreamScript& script, std::size_t received_text_limit,
+                                     ConsoleSink& sink);

@@ -1,0 +1,110 @@
+// The receive path, from the socket stack up to the log, fed one stream in
+// different chunkings: all that a receive asks for, one byte per receive,
+// and sizes chosen by the input. TCP may split a stream anywhere, so the log
+// (with a fixed clock) must come out byte for byte the same every time.
+// Besides, the requests the client sent must match the records a plain
+// reference finds in the stream.
+//
+// Input: byte 0 seeds the chosen chunk sizes, byte 1 sets the most bytes
+// collected while waiting for a terminator (16 to 4096), byte 2 chooses how
+// the peer ends (orderly close or reset); the rest is the stream.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "fuzz/monitor_over_stream.h"
+#include "monitor/fake_console_sink.h"
+
+namespace {
+
+struct Run {
+  std::string log;
+  StreamRunResult result;
+};
+
+Run RunWith(StreamScript script, std::size_t limit) {
+  FakeConsoleSink sink(/*character_device=*/false);
+  Run run;
+  run.result = RunMonitorOverStream(script, limit, sink);
+  run.log = sink.Written();
+  return run;
+}
+
+// Requests a correct monitor sends for `stream`: one for the connection and
+// one after each complete record, counted up to the byte that finds the
+// collected text full.
+std::size_t ExpectedRequests(std::string_view stream, std::size_t limit) {
+  constexpr std::string_view kTerminator = "</StatusChange>";
+  std::string text;
+  std::size_t records = 0;
+  for (char byte : stream) {
+    if (byte == 0) continue;
+    if (text.size() >= limit) break;
+    text.push_back(byte);
+    if (text.size() >= kTerminator.size() &&
+        std::string_view(text).substr(text.size() - kTerminator.size()) == kTerminator) {
+      ++records;
+      text.clear();
+    }
+  }
+  return 1 + records;
+}
+
+[[noreturn]] void Fail(const char* what, const std::string& a, const std::string& b) {
+  std::size_t at = 0;
+  while (at < a.size() && at < b.size() && a[at] == b[at]) ++at;
+  std::fprintf(stderr, "%s: sizes %zu and %zu, first difference at byte %zu\n", what, a.size(),
+               b.size(), at);
+  std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 3) return 0;
+  const std::uint32_t seed = data[0];
+  const std::size_t limit = 16 + 16 * static_cast<std::size_t>(data[1]) % 4096;
+  const int end_code = (data[2] & 1) != 0 ? 10054 : 0;
+  const std::string_view stream(reinterpret_cast<const char*>(data + 3), size - 3);
+
+  StreamScript script;
+  script.stream = stream;
+  script.end_code = end_code;
+  const Run whole = RunWith(script, limit);
+
+  script.next_chunk = [](std::size_t) { return std::size_t{1}; };
+  const Run single = RunWith(script, limit);
+
+  std::uint32_t state = seed * 2654435761U + 1;
+  const std::size_t most = std::size_t{1} << (seed % 9);  // 1 to 256 bytes per receive
+  script.next_chunk = [&state, most](std::size_t) {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    return 1 + state % most;
+  };
+  const Run chosen = RunWith(script, limit);
+
+  if (whole.log != single.log) Fail("one-byte receives changed the log", whole.log, single.log);
+  if (whole.log != chosen.log) Fail("chosen chunks changed the log", whole.log, chosen.log);
+
+  const std::size_t requests = ExpectedRequests(stream, limit);
+  const std::size_t request_size = std::string_view("GET /\r\n").size();
+  for (const Run* run : {&whole, &single, &chosen}) {
+    if (run->result.bytes_sent != requests * request_size) {
+      std::fprintf(stderr, "sent %zu bytes, expected %zu requests\n", run->result.bytes_sent,
+                   requests);
+      std::abort();
+    }
+    // The end of the stream: a failed read (1000 ms), then a refused reconnect.
+    if (run->result.pauses != std::vector<std::int32_t>{1000, 2000}) {
+      std::fprintf(stderr, "unexpected pauses (%zu)\n", run->result.pauses.size());
+      std::abort();
+    }
+  }
+  return 0;
+}
