@@ -447,4 +447,36 @@ TEST_F(ClientTest, CommandsCheckTheirReplyCodes) {
   }
 }
 
+TEST_F(ClientTest, ConvenienceReadsOverTheBufferedStream) {
+  LoopbackPeer peer([](int fd) {
+    WriteAll(fd, "  \r\n\r\nword\n");
+    ReadSome(fd, 1);
+    WriteAll(fd, "101-a\r\n101 b\r\n");
+    ReadSome(fd, 1);
+    WriteAll(fd, "rest");
+    ReadSome(fd, 1);
+  });
+  ConnectTo(peer.port());
+  EXPECT_EQ(client_->ReadNonEmptyLine(5), "word");
+  client_->WriteText("x");
+  EXPECT_EQ(client_->ReadReplyLines(), (std::vector<std::string>{"a", "b"}));
+  client_->WriteText("x");
+  EXPECT_EQ(client_->TakeAvailable(), "rest");  // waits for what arrives next
+  client_->PollForClose(false);                 // nothing arrives within 1 ms: no error
+  EXPECT_TRUE(client_->IsConnected());
+  client_->WriteText("x");  // the peer closes now
+  std::this_thread::sleep_for(100ms);
+  client_->PollForClose(false);
+  EXPECT_FALSE(client_->IsConnected());
+}
+
+TEST_F(ClientTest, ConnectAndReadAllClosesAfterReading) {
+  LoopbackPeer peer(SendAndClose("everything"));
+  client_->SetHost("127.0.0.1");
+  client_->SetPort(peer.port());
+  EXPECT_EQ(client_->ConnectAndReadAll(), "everything");
+  EXPECT_EQ(client_->IOHandler(), nullptr);
+  EXPECT_EQ(events_.back(), "Disconnected.");
+}
+
 }  // namespace

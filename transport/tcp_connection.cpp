@@ -332,6 +332,11 @@ int TIdTCPConnection::ReadReply() {
   }
 }
 
+std::vector<std::string> TIdTCPConnection::ReadReplyLines() {
+  ReadReply();
+  return LastReply.Text;
+}
+
 void TIdTCPConnection::CheckReplyCode(std::initializer_list<int> allowed) {
   if (allowed.size() == 0) return;
   if (std::find(allowed.begin(), allowed.end(), LastReply.NumericCode) == allowed.end()) {

@@ -4,6 +4,7 @@
 #include <functional>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "transport/component.h"
 #include "transport/managed_buffer.h"
@@ -74,6 +75,8 @@ class TIdTCPConnection : public TIdComponent {
   // --- command/response -------------------------------------------------------
   virtual int SendCommand(const std::string& command, std::initializer_list<int> allowed = {});
   virtual int ReadReply();
+  /// ReadReply, then its text lines.
+  std::vector<std::string> ReadReplyLines();
   virtual void CheckReplyCode(std::initializer_list<int> allowed);
   [[noreturn]] virtual void RaiseReplyError();
   [[noreturn]] virtual void RaiseReplyErrorAs(const TIdReplyErrorRaiser& raise);
