@@ -9,8 +9,9 @@
 
 #include "runtime/runtime_errors.h"
 
-// Lets a test make the next allocation fail as if memory had run out. Only
-// plain operator new is replaced; the default delete frees what malloc gave.
+// Lets a test make the next allocation fail as if memory had run out. Plain
+// operator new is replaced together with the deletes that free its blocks: a
+// sanitizer's own delete would otherwise see malloc's blocks as mismatched.
 namespace {
 std::atomic<bool> fail_next_allocation{false};
 }  // namespace
@@ -19,6 +20,14 @@ void* operator new(std::size_t size) {
   if (fail_next_allocation.exchange(false)) throw std::bad_alloc();
   if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
   throw std::bad_alloc();
+}
+
+// Kept out of line: inlined, GCC would see free() on a pointer from operator
+// new and warn of a mismatch that the pairing above rules out.
+[[gnu::noinline]] void operator delete(void* memory) noexcept { std::free(memory); }
+
+[[gnu::noinline]] void operator delete(void* memory, std::size_t) noexcept {
+  std::free(memory);
 }
 
 namespace {
