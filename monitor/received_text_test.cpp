@@ -26,9 +26,7 @@ void* operator new(std::size_t size) {
 // new and warn of a mismatch that the pairing above rules out.
 [[gnu::noinline]] void operator delete(void* memory) noexcept { std::free(memory); }
 
-[[gnu::noinline]] void operator delete(void* memory, std::size_t) noexcept {
-  std::free(memory);
-}
+[[gnu::noinline]] void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
 
 namespace {
 
