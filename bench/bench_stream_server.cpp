@@ -107,7 +107,8 @@ int main(int argc, char** argv) {
   if (peer.Get() < 0) Die("accept");
   const auto start = std::chrono::steady_clock::now();
 
-  const std::size_t expected_requests = records + 1;
+  // Idle: wait for the first request, then hold the connection.
+  const std::size_t expected_requests = mode == "idle" ? 2 : records + 1;
   std::size_t sent = 0, requests = 0, request_bytes = 0;
   bool peer_closed = false, announced = false;
   char scratch[65536];
