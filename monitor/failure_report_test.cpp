@@ -1,5 +1,9 @@
 #include "monitor/failure_report.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -54,9 +58,15 @@ TEST(FormatFailureReportTest, MessageAndItsTerminator) {
 }
 
 TEST(FormatFailureReportTest, ModuleAndAddressShown) {
-  // A function of the C library: the module is the library, the address the
-  // offset into it.
+  // A function of a system library: the module is the library, the address
+  // the offset into it. (On Windows the C library's functions are reached
+  // through a jump stub inside the executable, so take one from kernel32.)
+#if defined(_WIN32)
+  auto in_library = reinterpret_cast<CodeAddress>(
+      GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetTickCount"));
+#else
   auto in_library = reinterpret_cast<CodeAddress>(&std::fclose);
+#endif
   CodeModule library;
   ASSERT_TRUE(FindCodeModule(in_library, &library));
   EXPECT_EQ(FormatFailureReport({"E", "m"}, in_library),

@@ -41,5 +41,12 @@ if(BUILD_TESTING)
     ${CMAKE_CURRENT_LIST_DIR}/startup_sequence_test.cpp
   )
   target_link_libraries(monitor_process_test PRIVATE monitor_process GTest::gtest_main)
+  if(WIN32)
+    # Not ported to Windows yet: these run their cases in forked children.
+    get_target_property(sources monitor_process_test SOURCES)
+    list(REMOVE_ITEM sources ${CMAKE_CURRENT_LIST_DIR}/process_end_test.cpp
+         ${CMAKE_CURRENT_LIST_DIR}/process_modules_test.cpp)
+    set_property(TARGET monitor_process_test PROPERTY SOURCES ${sources})
+  endif()
   gtest_discover_tests(monitor_process_test)
 endif()

@@ -1,0 +1,195 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <float.h>
+#include <cstdio>
+#include <string>
+
+#include "platform/process.h"
+#include "tests/support/self_child_win32.h"
+
+namespace {
+
+[[gnu::noinline]] void FunctionInThisExecutable() { asm volatile(""); }
+
+TEST(FormatAddressTest, AtLeastEightUppercaseDigits) {
+  EXPECT_EQ(FormatAddress(0), "00000000");
+  EXPECT_EQ(FormatAddress(0x1234), "00001234");
+  EXPECT_EQ(FormatAddress(0xDEADBEEF), "DEADBEEF");
+  EXPECT_EQ(FormatAddress(0xabcdef), "00ABCDEF");
+}
+
+TEST(ModuleBaseNameTest, DropsTheDirectoryPart) {
+  EXPECT_EQ(ModuleBaseName("C:\\windows\\system32\\WS2_32.dll"), "WS2_32.dll");
+  EXPECT_EQ(ModuleBaseName("Z:\\build\\bin\\status-monitor.exe"), "status-monitor.exe");
+  EXPECT_EQ(ModuleBaseName("status-monitor.exe"), "status-monitor.exe");
+  EXPECT_EQ(ModuleBaseName("C:\\dir\\"), "");
+  EXPECT_EQ(ModuleBaseName(""), "");
+}
+
+TEST(FindCodeModuleTest, NamesTheExecutableASystemLibraryOrNothing) {
+  std::string executable = ModuleBaseName(ExecutableFileName());
+  ASSERT_FALSE(executable.empty());
+
+  CodeModule module;
+  auto own = reinterpret_cast<CodeAddress>(&FunctionInThisExecutable);
+  ASSERT_TRUE(FindCodeModule(own, &module));
+  EXPECT_EQ(ModuleBaseName(module.file_name), executable);
+  EXPECT_EQ(module.base, reinterpret_cast<CodeAddress>(GetModuleHandleA(nullptr)));
+
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  auto in_library = reinterpret_cast<CodeAddress>(GetProcAddress(kernel, "GetTickCount"));
+  ASSERT_TRUE(FindCodeModule(in_library, &module));
+  EXPECT_EQ(module.base, reinterpret_cast<CodeAddress>(kernel));
+  EXPECT_EQ(_stricmp(ModuleBaseName(module.file_name).c_str(), "kernel32.dll"), 0)
+      << module.file_name;
+
+  void* heap = HeapAlloc(GetProcessHeap(), 0, 64);
+  module = CodeModule{"untouched", 7};
+  EXPECT_FALSE(FindCodeModule(reinterpret_cast<CodeAddress>(heap), &module));
+  EXPECT_FALSE(FindCodeModule(0, &module));
+  EXPECT_EQ(module.file_name, "untouched");
+  EXPECT_EQ(module.base, 7u);
+  HeapFree(GetProcessHeap(), 0, heap);
+}
+
+TEST(CurrentCodeAddressTest, PointsIntoTheCallingFunctionsModule) {
+  CodeModule module;
+  ASSERT_TRUE(FindCodeModule(CurrentCodeAddress(), &module));
+  EXPECT_EQ(ModuleBaseName(module.file_name), ModuleBaseName(ExecutableFileName()));
+}
+
+// --- processor faults, each in a process of its own -----------------------------
+
+constexpr int kRoutineExitCode = 42;
+
+void ReportingRoutine(const Exception& error, CodeAddress code_address) {
+  CodeModule module;
+  std::string where =
+      FindCodeModule(code_address, &module) ? ModuleBaseName(module.file_name) : "?";
+  std::string text = std::string(error.ClassName()) + "|" + error.Message() + "|" + where + "\n";
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_ERROR_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written,
+            nullptr);
+  ExitProcess(kRoutineExitCode);
+}
+
+int* volatile g_null_pointer = nullptr;
+int* volatile g_low_pointer = reinterpret_cast<int*>(0x10);
+volatile int g_zero = 0;
+volatile double g_zero_double = 0.0;
+volatile int g_depth_limit = 1 << 30;
+
+[[gnu::noinline]] int Recurse(int depth) {
+  volatile char frame[512];
+  frame[0] = static_cast<char>(depth);
+  if (depth >= g_depth_limit) return frame[0];
+  return Recurse(depth + 1) + frame[0];
+}
+
+struct FaultCase {
+  const char* name;
+  void (*fault)();
+};
+
+const FaultCase kFaults[] = {
+    {"null_read", [] { std::printf("%d", *g_null_pointer); }},
+    {"null_write", [] { *g_null_pointer = 1; }},
+    {"low_write", [] { *g_low_pointer = 1; }},
+    {"int_div_zero", [] { std::printf("%d", 7 / g_zero); }},
+    {"float_div_zero",
+     [] {
+       _clearfp();
+       _controlfp(_controlfp(0, 0) & ~_EM_ZERODIVIDE, _MCW_EM);
+       std::printf("%f", 1.0 / g_zero_double);
+     }},
+    {"illegal_instruction", [] { __builtin_trap(); }},
+    {"stack_overflow", [] { std::printf("%d", Recurse(0)); }},
+    {"privileged", [] { asm volatile("hlt"); }},
+    {"raised_code", [] { RaiseException(0x0EEDFADE, 0, 0, nullptr); }},
+};
+
+// The child side: runs the case named by the parent, with the handlers on.
+TEST(ProcessorFaultChild, Run) {
+  std::string name = SelfChildCase();
+  if (name.empty()) GTEST_SKIP() << "runs only as the child of the fault tests";
+  auto handlers = ProcessorFaultHandlers::Install(ReportingRoutine);
+  for (const FaultCase& c : kFaults) {
+    if (name == c.name) c.fault();
+  }
+  if (name == "second_install") {
+    std::string text = "second install accepted\n";
+    try {
+      ProcessorFaultHandlers::Install(ReportingRoutine);
+    } catch (const Exception& e) {
+      text = "refused: " + e.Message() + "\n";
+    }
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), text.data(), static_cast<DWORD>(text.size()),
+              &written, nullptr);
+    ExitProcess(3);
+  }
+}
+
+std::string RunFault(const std::string& name) {
+  SelfChildOutcome outcome = RunSelfChild("ProcessorFaultChild.Run", name);
+  EXPECT_TRUE(outcome.finished) << name;
+  EXPECT_EQ(outcome.exit_code, static_cast<DWORD>(kRoutineExitCode)) << name << ": " << outcome.err;
+  return outcome.err;
+}
+
+TEST(ProcessorFaultHandlersTest, EachFaultArrivesAsItsErrorClass) {
+  std::string executable = ModuleBaseName(ExecutableFileName());
+  struct Expected {
+    const char* name;
+    std::string prefix;
+  } cases[] = {
+      {"null_read", "EAccessViolation|Access violation at address "},
+      {"int_div_zero", "EDivByZero|Division by zero|" + executable},
+      {"float_div_zero", "EZeroDivide|Floating point division by zero|" + executable},
+      {"illegal_instruction", "EExternalException|External exception C000001D|" + executable},
+      {"stack_overflow", "EStackOverflow|Stack overflow|" + executable},
+      {"privileged", "EPrivilege|Privileged instruction|" + executable},
+      {"raised_code", "EExternalException|External exception EEDFADE|"},
+  };
+  for (const Expected& c : cases) {
+    std::string err = RunFault(c.name);
+    EXPECT_EQ(err.substr(0, c.prefix.size()), c.prefix) << c.name << ": " << err;
+  }
+}
+
+TEST(ProcessorFaultHandlersTest, AccessViolationNamesModuleAccessKindAndAddress) {
+  std::string executable = ModuleBaseName(ExecutableFileName());
+  struct Expected {
+    const char* name;
+    std::string ending;
+  } cases[] = {
+      {"null_read", "'. Read of address 00000000|" + executable},
+      {"null_write", "'. Write of address 00000000|" + executable},
+      {"low_write", "'. Write of address 00000010|" + executable},
+  };
+  for (const Expected& c : cases) {
+    std::string err = RunFault(c.name);
+    EXPECT_NE(err.find(" in module '" + executable + c.ending + "\n"), std::string::npos)
+        << c.name << ": " << err;
+  }
+}
+
+TEST(ProcessorFaultHandlersTest, OneInstallationAtATime) {
+  SelfChildOutcome outcome = RunSelfChild("ProcessorFaultChild.Run", "second_install");
+  EXPECT_EQ(outcome.exit_code, 3u);
+  EXPECT_EQ(outcome.err, "refused: Processor fault handlers are already installed\n");
+}
+
+TEST(ProcessorFaultHandlersTest, RemovalPutsBackThePreviousFilter) {
+  LPTOP_LEVEL_EXCEPTION_FILTER before = SetUnhandledExceptionFilter(nullptr);
+  SetUnhandledExceptionFilter(before);
+  { auto handlers = ProcessorFaultHandlers::Install(ReportingRoutine); }
+  LPTOP_LEVEL_EXCEPTION_FILTER after = SetUnhandledExceptionFilter(before);
+  EXPECT_EQ(before, after);
+  // And a fresh installation after the removal is accepted.
+  EXPECT_NE(ProcessorFaultHandlers::Install(ReportingRoutine), nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,211 @@
+// The Windows monitor under Wine, against scripted servers on this host. Its
+// standard output goes to a file (Wine's console emulation would rewrite the
+// bytes on a terminal), where it arrives in whole 128-byte blocks; the log is
+// compared byte for byte with the time stamps masked, as on Linux.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "tests/e2e/child_process.h"
+#include "tests/e2e/log_mask.h"
+#include "tests/e2e/scripted_server.h"
+
+extern char** environ;
+
+namespace e2e {
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kMonitor = MONITOR_DIR "/status-monitor-e2e.exe";
+const std::string kMonitorNoHost = MONITOR_DIR "/status-monitor-e2e-no-host.exe";
+const std::string kMonitorNoVersion = MONITOR_DIR "/status-monitor-e2e-no-version.exe";
+
+const std::string S = kStamp;
+const std::string kGet = "GET /\r\n";
+const std::string kBanner = "Version: 15.2.23.6\r\n\r\n";
+const std::string kConnected = S + " Connected to localhost\r\n";
+const std::string kRequest = S + " GET /\r\n";
+const std::string kRefused =
+    S + "Error: Socket Error # 10061\r\nConnection refused. (EIdConnectException)\r\n";
+const std::string kClosedByPeer =
+    S + "Error: Connection Closed Gracefully. (EIdConnClosedGracefully)\r\n";
+const std::string kDisconnected = S + " Disconnected\r\n";
+const std::string kHostNotFound =
+    S + "Error: Socket Error # 11001\r\nHost not found. (EIdSocketError)\r\n";
+
+const std::string kRecord =
+    "<StatusChange><LogRec.SyslogID>1042</LogRec.SyslogID><Event>ProcessStopped</Event>"
+    "<DateTime>2026-12-10T05:31:07Z</DateTime><Version>3.4.1</Version>"
+    "<FileName>/var/log/app.log</FileName><Member.ID>node-07</Member.ID><Host>db-02</Host>"
+    "<Temp>41.5</Temp><State>stopped</State></StatusChange>";
+const std::string kReport = "\r\n" + S +
+                            "\r\n"
+                            "SYSLOG.ID: 1042\r\n"
+                            "EVENT: ProcessStopped\r\n"
+                            "DATETIME: 2026-12-10T05:31:07Z\r\n"
+                            "VERSION: 3.4.1\r\n"
+                            "FILENAME: /var/log/app.log\r\n"
+                            "MEMBER.ID: node-07\r\n"
+                            "HOST: db-02\r\n"
+                            "TEMP: 41.5\r\n"
+                            "STATE: stopped\r\n";
+
+std::string Times(int count, const std::string& text) {
+  std::string result;
+  while (count-- > 0) result += text;
+  return result;
+}
+
+std::string Problems(const ScriptedServer& server) {
+  std::string text;
+  for (const std::string& problem : server.Problems()) text += problem + "\n";
+  return text;
+}
+
+struct Scenario {
+  const char* name;
+  const std::string* program;
+  std::vector<Script> scripts;
+  std::string log;  // the start of the expected log, stamps masked
+};
+
+void PrintTo(const Scenario& scenario, std::ostream* out) { *out << scenario.name; }
+
+const Scenario kScenarios[] = {
+    {"RefusedConnect", &kMonitor, {}, kBanner + Times(3, kRefused)},
+    {"OneRecord",
+     &kMonitor,
+     {{Expect(kGet), Send(kRecord), Expect(kGet), Close()}},
+     kBanner + kConnected + kRequest + kRecord + kReport + kRequest + kClosedByPeer +
+         kDisconnected + Times(2, kRefused)},
+    {"PeerClosesMidRecord",
+     &kMonitor,
+     {{Expect(kGet), Send(kRecord.substr(0, 70)), Close()}},
+     kBanner + kConnected + kRequest + kRecord.substr(0, 70) + kClosedByPeer + kDisconnected +
+         Times(2, kRefused)},
+    {"UnknownHost", &kMonitorNoHost, {}, kBanner + Times(3, kHostNotFound)},
+};
+
+std::string ScenarioName(const ::testing::TestParamInfo<Scenario>& info) { return info.param.name; }
+
+class WineLogTest : public ::testing::TestWithParam<Scenario> {};
+
+// Stopped from outside, the monitor loses what its 128-byte buffer still
+// holds: the file has whole blocks, all of them the expected log's start.
+TEST_P(WineLogTest, LogIsExactInWholeBlocks) {
+  const Scenario& scenario = GetParam();
+  ScriptedServer server(MONITOR_PORT, scenario.scripts);
+  ChildProcess monitor({WINE_PATH, *scenario.program}, StdoutTo::kFile);
+  const size_t blocks = scenario.log.size() / 128 * 128;
+  ASSERT_GT(blocks, 0u);
+  bool complete =
+      monitor.WaitFor([&](const std::string& out) { return out.size() >= blocks; }, 60s);
+  monitor.Stop(SIGKILL);
+
+  const std::string& file = monitor.Output();
+  EXPECT_TRUE(complete) << Visible(MaskTimeStamps(file));
+  for (size_t size : monitor.FileSizesSeen()) EXPECT_EQ(size % 128, 0u) << size;
+  // Whatever the monitor wrote after the scenario's log is more of its end.
+  const std::string& last_line = scenario.program == &kMonitorNoHost ? kHostNotFound : kRefused;
+  EXPECT_EQ(PrefixMismatch(scenario.log + Times(10, last_line), file), "");
+  EXPECT_EQ(monitor.ErrorOutput(), "");
+  EXPECT_EQ(Problems(server), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(WindowsMonitorLog, WineLogTest, ::testing::ValuesIn(kScenarios),
+                         ScenarioName);
+
+// --- how the program ends ---------------------------------------------------------
+
+struct Ended {
+  int exit_code = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Runs `program` under Wine until it ends (at most 60 s), standard output in
+// a file or closed, standard error in a file.
+Ended RunToEnd(const std::string& program, bool close_standard_output) {
+  Ended ended;
+  std::string base = ::testing::TempDir() + "wine_end_" + std::to_string(getpid());
+  std::string out_path = base + ".out", err_path = base + ".err";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  if (close_standard_output) {
+    posix_spawn_file_actions_addclose(&actions, 1);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+  }
+  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
+  std::string wine = WINE_PATH;
+  std::string path = program;
+  char* argv[] = {wine.data(), path.data(), nullptr};
+  pid_t pid = -1;
+  int spawned = posix_spawn(&pid, wine.c_str(), &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) {
+    ADD_FAILURE() << "cannot start " << wine;
+    return ended;
+  }
+  int status = 0;
+  auto deadline = std::chrono::steady_clock::now() + 60s;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ADD_FAILURE() << program << " still runs after 60 s";
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      break;
+    }
+    usleep(20000);
+  }
+  if (WIFEXITED(status)) ended.exit_code = WEXITSTATUS(status);
+  ended.out = ReadFile(out_path);
+  ended.err = ReadFile(err_path);
+  std::remove(out_path.c_str());
+  std::remove(err_path.c_str());
+  return ended;
+}
+
+TEST(WineProcessEndTest, FailureThatEscapesIsReportedWithExitCode1) {
+  // Without standard output the banner can't be written: EInOutError 105
+  // escapes the monitor and is reported on standard error.
+  Ended ended = RunToEnd(kMonitor, true);
+  EXPECT_EQ(ended.exit_code, 1);
+  EXPECT_TRUE(std::regex_match(
+      ended.err, std::regex("Exception EInOutError in module status-monitor-e2e\\.exe at "
+                            "[0-9A-F]{8}\\.\r\nI/O error 105\\.\r\n\r\n")))
+      << Visible(ended.err);
+}
+
+TEST(WineProcessEndTest, FailingStartUpStepIsRuntimeError217) {
+  Ended ended = RunToEnd(kMonitorNoVersion, false);
+  EXPECT_EQ(ended.exit_code, 217);
+  EXPECT_TRUE(std::regex_match(ended.out, std::regex("Runtime error 217 at [0-9A-F]{8}\r\n")))
+      << Visible(ended.out);
+  EXPECT_EQ(ended.err, "");
+}
+
+}  // namespace
+}  // namespace e2e
