@@ -39,7 +39,7 @@ fuzz_target() {
   if "$build/bin/${name}_fuzzer" -max_total_time="$seconds" -max_len="$max_len" -timeout=20 \
       -rss_limit_mb=4096 -print_final_stats=1 -artifact_prefix="$build/artifacts/$name-" \
       "$work" "fuzz/corpus/$name" >"$log" 2>&1; then
-    echo "--- $name: $(grep -E '^#[0-9]+ *DONE' "$log" | tail -1)" >&2
+    echo "--- $name: $(grep -E '^#[0-9]+\s+DONE' "$log" | tail -1)" >&2
     grep -E '^stat::(number_of_executed_units|peak_rss_mb)' "$log" | sed "s/^/--- $name: /" >&2
   else
     echo "--- $name FAILED; the last lines of its log ($log):" >&2
