@@ -6,7 +6,7 @@
 # a warm-up round) and at the end. Passes when descriptors and threads are
 # exactly equal and resident memory grew by at most 1 MiB.
 #
-#   tools/soak.sh [CYCLES [MAX_SECONDS]]     defaults: 5000 cycles, 1800 s
+#   tools/soak.sh [CYCLES [MAX_SECONDS [ROUND_SIZE]]]   defaults: 5000, 1800 s, 200
 #
 # Stops by itself after CYCLES cycles or MAX_SECONDS, whichever comes first.
 # SOAK_PORT picks the loopback port (default 47833), BUILD_DIR the build
@@ -16,6 +16,8 @@ set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cycles=${1:-5000}
 max_seconds=${2:-1800}
+# Connections in each quick phase of one rotation round (the others scale).
+round_size=${3:-200}
 port=${SOAK_PORT:-47833}
 build=${BUILD_DIR:-$repo/build-soak}
 
@@ -29,7 +31,7 @@ cmake --build "$build" -j 2 --target status-monitor demo-status-server soak-driv
 
 command=("$build/bin/soak-driver" --monitor "$build/bin/status-monitor"
   --server "$build/bin/demo-status-server" --port "$port"
-  --cycles "$cycles" --max-seconds "$max_seconds")
+  --cycles "$cycles" --max-seconds "$max_seconds" --round-size "$round_size")
 echo "+ ${command[*]}" >&2
 # The driver gives up by itself; the outer bound only catches a hung driver.
 timeout --kill-after=10 $((max_seconds + 120)) "${command[@]}"

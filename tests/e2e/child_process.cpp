@@ -159,6 +159,11 @@ bool ChildProcess::WaitForExit(std::chrono::milliseconds timeout) {
   return exited_;
 }
 
+bool ChildProcess::Running() {
+  ReapIfExited(false);
+  return !exited_;
+}
+
 void ChildProcess::Stop(int signal) {
   if (!exited_) {
     ::kill(pid_, signal);

@@ -43,6 +43,9 @@ class ChildProcess final {
   bool WaitFor(const std::function<bool(const std::string&)>& condition,
                std::chrono::milliseconds timeout);
 
+  /// True while the child runs (notes its end without waiting for it).
+  bool Running();
+
   /// Collects output until the child exits; false when it still runs after
   /// `timeout`.
   bool WaitForExit(std::chrono::milliseconds timeout);

@@ -36,6 +36,7 @@ struct Settings {
   int port = 0;
   long cycles = 5000;
   long max_seconds = 1800;
+  int round_size = 200;
 };
 
 // One phase of the rotation: how the server misbehaves, for how many
@@ -46,17 +47,25 @@ struct Phase {
   int connections;
 };
 
-// Close costs the monitor a 1000 ms pause per connection (the read that finds
-// the end fails), a refusal 2000 ms; the others end in a reset right after the
-// record, which fails the repeated request and reconnects at once.
-const std::vector<Phase> kRotation = {
-    {"close", {"--close-after", "1"}, 10},
-    {"reset", {"--reset-after", "1"}, 150},
-    {"refuse", {}, 0},
-    {"split", {"--split", "16", "--split-delay-ms", "0", "--reset-after", "1"}, 150},
-    {"garbage", {"--garbage", "--reset-after", "1"}, 150},
-    {"nul", {"--nul", "--reset-after", "1"}, 50},
-};
+// The rotation, `fast` connections in each of the phases that cost little.
+// A close costs the monitor a 1000 ms pause per connection (the read that
+// finds the end fails), a refusal 2000 ms; the other phases end in a reset
+// right after the record, which mostly fails the repeated request and
+// reconnects at once (when the request wins the race, the read fails and
+// the monitor pauses 1000 ms). A split record is often cut short: the reset
+// discards the server's unsent pieces.
+std::vector<Phase> Rotation(int fast) {
+  return {
+      {"close", {"--close-after", "1"}, std::max(1, fast / 40)},
+      {"reset", {"--reset-after", "1"}, fast},
+      {"refuse", {}, 0},
+      {"split",
+       {"--split", "16", "--split-delay-ms", "0", "--reset-after", "1"},
+       std::max(2, fast / 6)},
+      {"garbage", {"--garbage", "--reset-after", "1"}, fast},
+      {"nul", {"--nul", "--reset-after", "1"}, std::max(1, fast / 2)},
+  };
+}
 
 struct Sample {
   int descriptors = -1;
@@ -109,6 +118,8 @@ bool ReadSettings(int argc, char** argv, Settings* settings) {
       settings->port = std::atoi(value.c_str());
     } else if (name == "--cycles") {
       settings->cycles = std::atol(value.c_str());
+    } else if (name == "--round-size") {
+      settings->round_size = std::atoi(value.c_str());
     } else if (name == "--max-seconds") {
       settings->max_seconds = std::atol(value.c_str());
     } else {
@@ -116,7 +127,8 @@ bool ReadSettings(int argc, char** argv, Settings* settings) {
     }
   }
   return argc % 2 == 1 && !settings->monitor.empty() && !settings->server.empty() &&
-         settings->port > 0 && settings->cycles > 0 && settings->max_seconds > 0;
+         settings->port > 0 && settings->cycles > 0 && settings->max_seconds > 0 &&
+         settings->round_size > 0;
 }
 
 }  // namespace
@@ -125,7 +137,7 @@ int Soak(int argc, char** argv) {
   Settings settings;
   if (!ReadSettings(argc, argv, &settings)) {
     std::cerr << "usage: soak-driver --monitor PATH --server PATH --port N [--cycles N]"
-                 " [--max-seconds N]\n";
+                 " [--max-seconds N] [--round-size N]\n";
     return 2;
   }
   const auto start = Clock::now();
@@ -151,13 +163,14 @@ int Soak(int argc, char** argv) {
     return 1;
   }
   // Measured at every pause between phases; the first round warms up.
+  const std::vector<Phase> rotation = Rotation(settings.round_size);
   std::vector<Sample> samples;
   long cycles = 0;
   int round = 0;
   bool failed = false;
   for (bool done = false; !done && !failed;) {
     ++round;
-    for (const Phase& phase : kRotation) {
+    for (const Phase& phase : rotation) {
       if (phase.connections > 0) {
         std::vector<std::string> argv = {settings.server,
                                          "--port",
@@ -172,10 +185,13 @@ int Soak(int argc, char** argv) {
         argv.insert(argv.end(), phase.options.begin(), phase.options.end());
         ChildProcess server(argv, StdoutTo::kFile);
         // The server ends by itself after its connections; the time bound
-        // ends it early.
+        // ends it early. Meanwhile the monitor's log is read as it comes, or
+        // the monitor would block on a full terminal.
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (!server.WaitForExit(std::max(left, std::chrono::milliseconds(1000)))) {
+        monitor.WaitFor([&](const std::string&) { return !server.Running(); },
+                        std::max(left, std::chrono::milliseconds(1000)));
+        if (server.Running()) {
           server.Stop(SIGTERM);
           done = true;
         } else if (server.ExitCode() != 0) {
@@ -194,14 +210,14 @@ int Soak(int argc, char** argv) {
       }
       const std::string& out = monitor.Output();
       cycles = static_cast<long>(Count(out, kConnected) + Count(out, kRefusedTail));
-      if (round > 1 || &phase == &kRotation.back() || done) {
-        samples.push_back(Measure(monitor.Pid()));
-        const Sample& now = samples.back();
-        std::printf(
-            "soak: %7.1f s  round %d  after %-7s cycles %6ld  fds %d  threads %d  rss %ld KiB\n",
-            seconds(), round, phase.name, cycles, now.descriptors, now.threads, now.rss_kib);
-        std::fflush(stdout);
-      }
+      // From the end of the first round on, every pause is measured.
+      const Sample now = Measure(monitor.Pid());
+      if (round > 1 || &phase == &rotation.back() || done) samples.push_back(now);
+      std::printf(
+          "soak: %7.1f s  round %d  after %-7s cycles %6ld  fds %d  threads %d  rss %ld KiB%s\n",
+          seconds(), round, phase.name, cycles, now.descriptors, now.threads, now.rss_kib,
+          samples.size() == 1 && round == 1 ? "  (start)" : "");
+      std::fflush(stdout);
       if (cycles >= settings.cycles || Clock::now() >= deadline) {
         done = true;
         break;
