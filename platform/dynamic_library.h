@@ -7,9 +7,10 @@
 /// A shared library loaded by file name, released when the object dies.
 class DynamicLibrary final {
  public:
-  /// Loads `file_name` the way the operating system searches for libraries
-  /// (on POSIX the run path of the executable included). On failure returns
-  /// null and stores the system's error code in `*error_code`.
+  /// Loads `file_name`. A bare file name is looked up in the executable's
+  /// own directory first, then the way the operating system searches for
+  /// libraries. On failure returns null and stores the system's error code
+  /// in `*error_code`.
   static std::unique_ptr<DynamicLibrary> Load(const std::string& file_name,
                                               std::int32_t* error_code);
 

@@ -21,6 +21,16 @@ TEST(DynamicLibraryTest, LoadedLibraryResolvesExportsOnly) {
   EXPECT_EQ(library->Symbol("no_such_function_here"), nullptr);
 }
 
+// This test executable carries no run path (see platform/CMakeLists.txt), so
+// only the look-up beside the executable can find the sockets library, which
+// the build puts there.
+TEST(DynamicLibraryTest, BareNameIsFoundBesideTheExecutable) {
+  std::int32_t code = 0;
+  auto library = DynamicLibrary::Load(kSocketsLibraryFileName, &code);
+  ASSERT_NE(library, nullptr) << SystemErrorText(code);
+  EXPECT_NE(library->Symbol("WSAStartup"), nullptr);
+}
+
 TEST(DynamicLibraryTest, NotALibraryIsABadLibrary) {
   std::int32_t code = 0;
   EXPECT_EQ(DynamicLibrary::Load("/etc/hostname", &code), nullptr);
