@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include "platform/dynamic_library.h"
 #include "transport/stack_windows.h"
 #include "transport/tcp_client.h"
 #include "transport/transport_errors.h"
@@ -91,9 +92,12 @@ TEST_F(SocketsBindingTest, FailedStartupRaisesAndALaterStackCountsAsStarted) {
       {
         StartTransportModule();
         sockets_binding::SetSocketsLibraryFileName(kFakeLibrary);
-        // Load it first so that the refusal can be set before start-up runs.
-        void* handle = dlopen(kFakeLibrary, RTLD_NOW);
-        reinterpret_cast<void (*)(int)>(dlsym(handle, "FakeSetStartupResult"))(10091);
+        // Load it first so that the refusal can be set before start-up runs;
+        // loaded like the binding does, from beside the executable.
+        std::int32_t code = 0;
+        auto library = DynamicLibrary::Load(kFakeLibrary, &code);
+        EXIT_CHECK(library != nullptr);
+        reinterpret_cast<void (*)(int)>(library->Symbol("FakeSetStartupResult"))(10091);
         try {
           TIdTCPClient client;
           EXIT_CHECK(false);
