@@ -2,9 +2,9 @@
 # Long tests, outside the main ctest run: the fault-matrix case that waits out
 # the monitor's 50 s connect time-out against a listener that never completes
 # a connect (ctest label "long", registered only with LONG_TESTS=ON), and a
-# short soak (300 cycles against the misbehaving demo server, at most 180 s)
+# short soak (200 cycles against the misbehaving demo server, at most 120 s)
 # whose descriptors and threads must stay equal and resident memory within
-# 1 MiB. The two run side by side, on ports of their own; about 3 minutes
+# 1 MiB. The two run side by side, on ports of their own: about 2 minutes
 # after the build on a 2-core machine.
 set -euo pipefail
 
@@ -29,7 +29,7 @@ long_tests=$!
 trap 'kill "$long_tests" 2>/dev/null || true' EXIT
 
 soak_status=0
-SOAK_PORT=$soak_port BUILD_DIR=$build run tools/soak.sh 300 180 40 || soak_status=$?
+SOAK_PORT=$soak_port BUILD_DIR=$build run tools/soak.sh 200 120 30 || soak_status=$?
 long_status=0
 wait "$long_tests" || long_status=$?
 trap - EXIT
