@@ -1,3 +1,4 @@
+#include <atomic>
 #include <deque>
 #include <map>
 #include <memory>
@@ -14,6 +15,9 @@ namespace {
 struct Queue {
   std::mutex mutex;
   std::deque<ThreadMessage> messages;
+  // The monitor looks at its queue after every byte it reads and finds it
+  // empty nearly always: the count lets that look skip the lock.
+  std::atomic<std::size_t> pending{0};
 };
 
 struct Registry {
@@ -68,14 +72,18 @@ bool PostThreadMessage(std::thread::id thread, const ThreadMessage& message) {
   }
   std::lock_guard<std::mutex> lock(queue->mutex);
   queue->messages.push_back(message);
+  queue->pending.fetch_add(1, std::memory_order_release);
   return true;
 }
 
 std::optional<ThreadMessage> TakeThreadMessage() {
   Queue& queue = OwnQueue();
+  // A message posted while we look is taken by the next call.
+  if (queue.pending.load(std::memory_order_acquire) == 0) return std::nullopt;
   std::lock_guard<std::mutex> lock(queue.mutex);
   if (queue.messages.empty()) return std::nullopt;
   ThreadMessage message = queue.messages.front();
   queue.messages.pop_front();
+  queue.pending.fetch_sub(1, std::memory_order_relaxed);
   return message;
 }

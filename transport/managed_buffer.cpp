@@ -19,7 +19,7 @@ std::string TIdManagedBuffer::TakeText(std::int32_t count) {
 }
 
 void TIdManagedBuffer::Discard(std::int32_t count) {
-  CheckAvailable(count);
+  if (count > size_ - consumed_) throw EIdNotEnoughDataInBuffer();
   if (count < 0) return;
   if (count == Size()) {
     Reset();

@@ -151,7 +151,12 @@ void TIdTCPConnection::ReadExact(void* buffer, std::int32_t count) {
     FillInput(true, -1, true);
     DetectDisconnect(true, true);
   }
-  std::memcpy(buffer, PendingInput.UnreadStart(), static_cast<std::size_t>(count));
+  if (count == 1) {
+    // The monitor reads one byte at a time: spare it a library copy.
+    *static_cast<std::uint8_t*>(buffer) = *PendingInput.UnreadStart();
+  } else {
+    std::memcpy(buffer, PendingInput.UnreadStart(), static_cast<std::size_t>(count));
+  }
   PendingInput.Discard(count);
 }
 
