@@ -12,6 +12,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <random>
@@ -197,6 +200,29 @@ milliseconds StampGap(const ChildProcess& monitor, size_t from, size_t to) {
     return milliseconds(0);
   }
   return milliseconds((second - first + 86400000) % 86400000);
+}
+
+// What the monitor holds while it pauses after a failed connect: it must be
+// back to its main thread alone, with no socket left open.
+struct Holdings {
+  int threads = -1;
+  int sockets = -1;
+};
+
+Holdings HoldingsOf(pid_t pid) {
+  Holdings holdings;
+  const std::string proc = "/proc/" + std::to_string(pid);
+  std::ifstream status(proc + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("Threads:", 0) == 0) holdings.threads = std::atoi(line.c_str() + 8);
+  }
+  std::error_code error;
+  holdings.sockets = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(proc + "/fd", error)) {
+    const auto target = std::filesystem::read_symlink(entry.path(), error);
+    if (!error && target.string().rfind("socket:", 0) == 0) ++holdings.sockets;
+  }
+  return holdings;
 }
 
 enum class Monitor { kLocal, kSmallLimit, kUnknownHost };
@@ -422,6 +448,12 @@ TEST_P(FaultMatrixTest, LogAndOutcome) {
         << " bytes";
     EXPECT_FALSE(monitor.Exited()) << "the monitor must still run; exit code " << monitor.ExitCode()
                                    << ", signal " << monitor.TermSignal();
+    if (!monitor.Exited()) {
+      // The log ends in a failed connect: no connect thread, no socket.
+      const Holdings holdings = HoldingsOf(monitor.Pid());
+      EXPECT_EQ(holdings.threads, 1);
+      EXPECT_EQ(holdings.sockets, 0);
+    }
     monitor.Stop(SIGKILL);
   } else {
     ASSERT_TRUE(monitor.WaitForExit(row.within)) << "the monitor must end by itself";
