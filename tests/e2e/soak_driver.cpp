@@ -145,20 +145,18 @@ int Soak(int argc, char** argv) {
   auto seconds = [&] { return std::chrono::duration<double>(Clock::now() - start).count(); };
 
   ChildProcess monitor({settings.monitor}, StdoutTo::kTerminal);
-  // Waits for the next refused connect after `from`; the monitor then pauses.
-  size_t scanned = 0;
-  auto wait_for_refusal = [&](std::chrono::milliseconds timeout) {
-    const bool seen = monitor.WaitFor(
-        [&](const std::string& out) {
-          return out.find(kRefusedTail, scanned) != std::string::npos;
-        },
+  // Waits until the log has grown past `since` and ends in a refused
+  // connect: the monitor is then in its 2000 ms pause, with no socket and no
+  // connect thread. (A refusal that something else followed, such as one at
+  // the start of a phase before the server listened, doesn't count.)
+  auto wait_for_refusal = [&](size_t since, std::chrono::milliseconds timeout) {
+    return monitor.WaitFor(
+        [&](const std::string& out) { return out.size() > since && out.ends_with(kRefusedTail); },
         timeout);
-    if (seen) scanned = monitor.Output().find(kRefusedTail, scanned) + kRefusedTail.size();
-    return seen;
   };
 
   // The first refusal: the monitor runs and has made its client.
-  if (!wait_for_refusal(30s)) {
+  if (!wait_for_refusal(0, 30s)) {
     std::cerr << "soak: the monitor wrote no refused connect within 30 s\n";
     return 1;
   }
@@ -171,6 +169,7 @@ int Soak(int argc, char** argv) {
   for (bool done = false; !done && !failed;) {
     ++round;
     for (const Phase& phase : rotation) {
+      const size_t since = monitor.Output().size();
       if (phase.connections > 0) {
         std::vector<std::string> argv = {settings.server,
                                          "--port",
@@ -202,7 +201,7 @@ int Soak(int argc, char** argv) {
         }
       }
       // No server now: the monitor's next connect is refused.
-      if (!wait_for_refusal(30s)) {
+      if (!wait_for_refusal(since, 30s)) {
         std::cerr << "soak: no refused connect after phase " << phase.name << " (the monitor "
                   << (monitor.Exited() ? "has ended" : "hangs") << ")\n";
         failed = true;
