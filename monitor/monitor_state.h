@@ -17,7 +17,7 @@ class TIdTCPClient;
 struct MonitorSettings {
   std::string status_server_host;
   std::int32_t status_server_port = 80;
-  std::size_t received_text_limit = 64 * 1024 * 1024;
+  std::size_t received_text_limit = std::size_t{64} * 1024 * 1024;
 };
 
 /// What the monitor uses besides its client. The process passes the real

@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr std::int64_t kMillisecondsPerDay = 24 * 60 * 60 * 1000;
+constexpr std::int64_t kMillisecondsPerDay = std::int64_t{24} * 60 * 60 * 1000;
 
 void AppendPadded(std::string* text, int value, int width) {
   char digits[16];

@@ -98,8 +98,12 @@ LocalDateTime LocalNow() {
 std::optional<std::string> UserTimeSeparator() {
   // A locale object of our own instead of setlocale(): the process's locale,
   // and with it number formatting everywhere, stays "C".
+  // POSIX spells the missing locale (locale_t)0: locale_t need not be a
+  // pointer type.
+  // NOLINTBEGIN(modernize-use-nullptr)
   locale_t user = newlocale(LC_TIME_MASK, "", static_cast<locale_t>(0));
   if (user == static_cast<locale_t>(0)) return std::nullopt;
+  // NOLINTEND(modernize-use-nullptr)
   std::string format = nl_langinfo_l(T_FMT, user);
   std::string am_pm_format = nl_langinfo_l(T_FMT_AMPM, user);
   freelocale(user);

@@ -22,6 +22,9 @@ std::string FormatAddress(CodeAddress address) {
 
 bool FindCodeModule(CodeAddress address, CodeModule* module) {
   Dl_info info;
+  // Code addresses travel as integers (fault reports, failure reports); the
+  // loader takes them back as pointers.
+  // NOLINTNEXTLINE(performance-no-int-to-ptr)
   if (address == 0 || dladdr(reinterpret_cast<void*>(address), &info) == 0) return false;
   if (info.dli_fname == nullptr || info.dli_fbase == nullptr) return false;
   // The loader names the main program by the path it was started with; an
@@ -58,11 +61,11 @@ constexpr std::size_t kFaultSignalCount = sizeof kFaultSignals / sizeof kFaultSi
 
 // The report runs on the alternate stack: formatting, the module lookup and
 // the shutdown steps need far more than the system's minimum.
-constexpr std::size_t kAlternateStackSize = 256 * 1024;
+constexpr std::size_t kAlternateStackSize = std::size_t{256} * 1024;
 
 // How far from the stack pointer an invalid access still counts as running
 // off the end of the stack: the frames of ordinary functions are smaller.
-constexpr std::uintptr_t kStackOverflowReach = 64 * 1024;
+constexpr std::uintptr_t kStackOverflowReach = std::uintptr_t{64} * 1024;
 
 // Fault codes in the numbering the error texts use.
 constexpr unsigned kFaultMisalignment = 0x80000002u;

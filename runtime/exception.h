@@ -20,6 +20,9 @@ class Exception {
   std::string message_;
 };
 
+// The macros' arguments are class names in a declaration, where parentheses
+// cannot go.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 /// Declares an error class whose message is given where it is raised.
 #define DECLARE_ERROR_CLASS(Name, Base)                      \
   class Name : public Base {                                 \
@@ -37,3 +40,4 @@ class Exception {
     Name() : Base(Text) {}                                   \
     const char* ClassName() const override { return #Name; } \
   }
+// NOLINTEND(bugprone-macro-parentheses)

@@ -15,7 +15,7 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 // A peer that never ends its line must not make us hold its bytes forever.
-constexpr size_t kLongestLine = 64 * 1024;
+constexpr size_t kLongestLine = size_t{64} * 1024;
 // How long a graceful close waits for the peer to hang up in turn.
 constexpr milliseconds kLingerTime{5000};
 

@@ -78,8 +78,10 @@ ParsedDemoOptions ParseDemoOptions(const std::vector<std::string>& arguments) {
     long long value = 0;
     const std::string& text = arguments[++i];
     if (!ReadNumber(text, number->second.low, number->second.high, &value)) {
-      parsed.error = name + ": not a number from " + std::to_string(number->second.low) + " to " +
-                     std::to_string(number->second.high) + ": " + text;
+      parsed.error = name;
+      parsed.error += ": not a number from " + std::to_string(number->second.low);
+      parsed.error += " to " + std::to_string(number->second.high);
+      parsed.error += ": " + text;
       return parsed;
     }
     number->second.store(parsed.options, value);

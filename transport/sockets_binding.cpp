@@ -93,7 +93,7 @@ int StartSocketsLibrary(std::uint16_t version, ws::WsaData* data) {
   if (!g_library.compare_exchange_strong(expected, library.get(), std::memory_order_acq_rel)) {
     return 0;  // another thread loaded it first; ours is released
   }
-  library.release();
+  static_cast<void>(library.release());  // g_library owns it now
   return startup(version, data);
 }
 

@@ -152,9 +152,9 @@ std::vector<std::string> TIdStackWindows::SockPortServices(int port) {
   ws::ServEnt* entry = Bind<ws::GetServByPortFn>(Entry::getservbyport)(
       SockHostToNet16(static_cast<std::uint16_t>(port)), nullptr);
   if (entry == nullptr) return names;
-  names.push_back(entry->s_name);
+  names.emplace_back(entry->s_name);
   for (char** alias = entry->s_aliases; alias != nullptr && *alias != nullptr; ++alias) {
-    names.push_back(*alias);
+    names.emplace_back(*alias);
   }
   return names;
 }

@@ -280,7 +280,7 @@ std::string TIdTCPConnection::ReadTextLine(const std::string& terminator, std::i
     std::string_view unread(start, static_cast<std::size_t>(PendingInput.Size()));
     std::size_t found = unread.find(term, static_cast<std::size_t>(searched));
     std::int64_t line_length =
-        found == std::string_view::npos ? static_cast<std::int64_t>(unread.size()) : found;
+        static_cast<std::int64_t>(found == std::string_view::npos ? unread.size() : found);
     if (max_length > 0 && line_length > max_length) {
       if (MaxLineAction == TIdMaxLineAction::maException) throw EIdReadLnMaxLineLengthExceeded();
       return PendingInput.TakeText(max_length);  // the rest stays for the next call

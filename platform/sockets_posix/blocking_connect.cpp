@@ -83,6 +83,9 @@ int ConnectInterruptibly(SocketUse& use, const sockaddr_in& address, int flags) 
   if (wake.get() < 0) return FailWithErrno();
   if (int error = use.BeginWait(wake.get())) return Fail(error);
   int result;
+  // The first and last branches look alike, but errno comes from two
+  // different calls.
+  // NOLINTNEXTLINE(bugprone-branch-clone)
   if (fcntl(use.fd(), F_SETFL, flags | O_NONBLOCK) < 0) {
     result = WsaErrorFromErrno(errno);
   } else if (StartConnect(use.fd(), address) == 0) {

@@ -100,7 +100,7 @@ int Select(ws::FdSet* readfds, ws::FdSet* writefds, ws::FdSet* exceptfds,
         fds[used] = {uses[used]->fd(), 0, 0};
         ++used;
       }
-      fds[slot].events |= kRequested[set];
+      fds[slot].events = static_cast<short>(fds[slot].events | kRequested[set]);
       slot_of[set][i] = slot;
     }
   }
