@@ -208,13 +208,15 @@ TEST_F(RunMonitorTest, NoServerReachableRetriesAfterTwoSecondsForever) {
 
 TEST_F(RunMonitorTest, RecordThenCloseAfterTheNextRequest) {
   std::vector<std::string> requests;
-  ScriptedServer server({[&](Peer& peer) {
-    requests.push_back(peer.ReadLine());
-    peer.Send(kRecord);
-    requests.push_back(peer.ReadLine());
-  }});
-  stop_when_written_ = " Disconnected";
-  Run(server.Port());
+  {
+    ScriptedServer server({[&](Peer& peer) {
+      requests.push_back(peer.ReadLine());
+      peer.Send(kRecord);
+      requests.push_back(peer.ReadLine());
+    }});
+    stop_when_written_ = " Disconnected";
+    Run(server.Port());
+  }  // the server's thread is joined: only now may this thread read `requests`
   EXPECT_EQ(std::string(kBanner) + "09:05:03.007 Connected to localhost\r\n" +
                 "09:05:03.007 GET /\r\n" + kRecord + "\r\n09:05:03.007\r\n" + kReport +
                 "09:05:03.007 GET /\r\n" +
