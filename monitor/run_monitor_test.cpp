@@ -5,12 +5,6 @@
 
 #include "monitor/run_monitor.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -29,10 +23,13 @@
 #include "transport/socket_stack.h"
 #include "transport/stack_windows.h"
 #include "transport/tcp_client.h"
+#include "transport/testing/loopback_peer.h"
 
 namespace {
 
 struct StopMonitor {};  // not derived from Exception
+
+using testing_support::ScopedFd;
 
 // One accepted connection, seen from the server's side.
 class Peer {
@@ -42,20 +39,20 @@ class Peer {
   // The next line with its CR LF; "" when the client closed or the test ends.
   std::string ReadLine() {
     std::string line;
-    char byte;
     while (line.empty() || line.back() != '\n') {
-      if (!WaitReadable() || recv(fd_, &byte, 1, 0) != 1) return "";
-      line.push_back(byte);
+      if (!WaitReadable()) return "";
+      std::string byte = testing_support::ReadSome(fd_, 1);
+      if (byte.empty()) return "";
+      line += byte;
     }
     return line;
   }
 
-  void Send(std::string_view bytes) { send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
+  void Send(std::string_view bytes) { testing_support::WriteAll(fd_, std::string(bytes)); }
 
   // Waits until the client goes away (or the test ends).
   void WaitForClose() {
-    char byte;
-    while (WaitReadable() && recv(fd_, &byte, 1, 0) == 1) {
+    while (WaitReadable() && !testing_support::ReadSome(fd_, 1).empty()) {
     }
   }
 
@@ -64,10 +61,9 @@ class Peer {
   // monitor that waits for bytes it should not need then sees the connection
   // close, and its test fails instead of hanging.
   bool WaitReadable() {
-    pollfd entry{fd_, POLLIN, 0};
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (!stop_ && std::chrono::steady_clock::now() < deadline) {
-      if (poll(&entry, 1, 50) > 0) return true;
+      if (testing_support::WaitReadable(fd_, 50)) return true;
     }
     return false;
   }
@@ -84,22 +80,13 @@ class ScriptedServer {
   using Script = std::function<void(Peer&)>;
 
   explicit ScriptedServer(std::vector<Script> scripts) : scripts_(std::move(scripts)) {
-    listener_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    listen(listener_, 4);
-    socklen_t length = sizeof address;
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
+    listener_ = testing_support::ListenOnLoopback(4, &port_);
     thread_ = std::thread([this] { Serve(); });
   }
 
   ~ScriptedServer() {
     stop_ = true;
     thread_.join();
-    if (listener_ >= 0) close(listener_);
   }
 
   int Port() const { return port_; }
@@ -107,40 +94,27 @@ class ScriptedServer {
  private:
   void Serve() {
     for (std::size_t i = 0; i < scripts_.size(); ++i) {
-      pollfd entry{listener_, POLLIN, 0};
-      while (!stop_ && poll(&entry, 1, 50) <= 0) {
+      while (!stop_ && !testing_support::WaitReadable(listener_.get(), 50)) {
       }
       if (stop_) return;
-      int fd = accept(listener_, nullptr, nullptr);
+      ScopedFd connection = testing_support::AcceptConnection(listener_.get());
       if (i + 1 == scripts_.size()) {  // refuse from now on, before the client can retry
-        close(listener_);
-        listener_ = -1;
+        listener_ = ScopedFd();
       }
-      Peer peer(fd, stop_);
+      Peer peer(connection.get(), stop_);
       scripts_[i](peer);
-      close(fd);
     }
   }
 
   std::vector<Script> scripts_;
-  int listener_ = -1;
+  ScopedFd listener_;
   int port_ = 0;
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };
 
 // A port on which nothing listens: bound once, then released.
-int RefusingPort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
-}
+int RefusingPort() { return testing_support::RefusedPort(); }
 
 const std::string kRecord =
     "<StatusChange><LogRec.SyslogID>17</LogRec.SyslogID><Event>up</Event>"

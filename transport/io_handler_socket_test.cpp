@@ -1,9 +1,6 @@
 #include "transport/io_handler_socket.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 #include <chrono>
 #include <memory>
@@ -153,15 +150,7 @@ struct PortRange {
   std::vector<ScopedFd> holders;
 };
 
-ScopedFd Occupy(int port) {
-  ScopedFd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return ScopedFd();
-  return fd;
-}
+ScopedFd Occupy(int port) { return testing_support::BindLoopback(port); }
 
 // Finds three consecutive free ports and holds all of them.
 PortRange HoldThreePorts() {

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <chrono>
 
 #include "runtime/runtime_errors.h"
@@ -127,15 +125,12 @@ TEST_F(StackTest, AddressTextRoundTripsAndBadPiecesRaiseConvertError) {
 }
 
 TEST_F(StackTest, SelectAcceptsSixtyFourSocketsAndRefusesMore) {
-  // Empty pipes stand in for idle sockets: select waits on descriptors.
-  std::vector<testing_support::ScopedFd> owned;
+  // Connections on which nothing is sent: idle sockets.
+  std::vector<testing_support::SocketPair> owned;
   TIdSocketList list;
   for (int i = 0; i < 65; ++i) {
-    int ends[2];
-    ASSERT_EQ(pipe(ends), 0);
-    owned.emplace_back(ends[0]);
-    owned.emplace_back(ends[1]);
-    list.push_back(static_cast<ws::Socket>(ends[0]));
+    owned.push_back(testing_support::ConnectedPair());
+    list.push_back(static_cast<ws::Socket>(owned.back().first.get()));
   }
   TIdSocketList too_many = list;
   auto start = std::chrono::steady_clock::now();
@@ -148,10 +143,8 @@ TEST_F(StackTest, SelectAcceptsSixtyFourSocketsAndRefusesMore) {
 }
 
 TEST_F(StackTest, SelectTimeOutSplitsIntoSecondsAndMicroseconds) {
-  int ends[2];
-  ASSERT_EQ(pipe(ends), 0);
-  testing_support::ScopedFd reader(ends[0]), writer(ends[1]);
-  TIdSocketList list{static_cast<ws::Socket>(reader.get())};
+  testing_support::SocketPair idle = testing_support::ConnectedPair();
+  TIdSocketList list{static_cast<ws::Socket>(idle.first.get())};
   auto start = std::chrono::steady_clock::now();
   stack().SockSelect(&list, nullptr, nullptr, 1500);
   auto waited = std::chrono::steady_clock::now() - start;

@@ -1,7 +1,9 @@
 #include "transport/sockets_binding.h"
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
 
 #include "platform/dynamic_library.h"
 #include "transport/stack_windows.h"
@@ -15,22 +17,29 @@
 
 namespace {
 
-constexpr const char* kFakeLibrary = "libfake_ws2.so";
+// The stand-in's file name on this platform (libfake_ws2.so, libfake_ws2.dll).
+constexpr const char* kFakeLibrary = FAKE_SOCKETS_LIBRARY;
 
+// A function of the stand-in. The test keeps its own reference to the
+// library for the rest of the process, so that the function stays callable
+// after the binding released the library.
 template <typename Fn>
 Fn FakeFunction(const char* name) {
-  void* handle = dlopen(kFakeLibrary, RTLD_NOW | RTLD_NOLOAD);
-  return handle != nullptr ? reinterpret_cast<Fn>(dlsym(handle, name)) : nullptr;
+  static std::unique_ptr<DynamicLibrary> library = [] {
+    std::int32_t code = 0;
+    return DynamicLibrary::Load(kFakeLibrary, &code);
+  }();
+  return library != nullptr ? reinterpret_cast<Fn>(library->Symbol(name)) : nullptr;
 }
 
 int StartupCount() { return FakeFunction<int (*)()>("FakeStartupCount")(); }
 
-#define EXIT_CHECK(condition)                            \
-  do {                                                   \
-    if (!(condition)) {                                  \
-      fprintf(stderr, "check failed: %s\n", #condition); \
-      _exit(1);                                          \
-    }                                                    \
+#define EXIT_CHECK(condition)                                 \
+  do {                                                        \
+    if (!(condition)) {                                       \
+      std::fprintf(stderr, "check failed: %s\n", #condition); \
+      std::_Exit(1);                                          \
+    }                                                         \
   } while (0)
 
 class SocketsBindingTest : public ::testing::Test {
@@ -57,7 +66,7 @@ TEST_F(SocketsBindingTest, MissingLibraryRaisesStubErrorFromTheFirstComponent) {
         EXIT_CHECK(LiveComponentCount == 0);
         EXIT_CHECK(SocketStack == nullptr);
         EXIT_CHECK(!SocketsStarted());
-        _exit(0);
+        std::_Exit(0);
       },
       ::testing::ExitedWithCode(0), "");
 }
@@ -82,7 +91,7 @@ TEST_F(SocketsBindingTest, StartsOncePerProcessAndCleansUpAtExit) {
         StopTransportModule();
         EXIT_CHECK(cleanups() == 1);
         EXIT_CHECK(!sockets_binding::IsSocketsLibraryLoaded());
-        _exit(0);
+        std::_Exit(0);
       },
       ::testing::ExitedWithCode(0), "");
 }
@@ -110,7 +119,7 @@ TEST_F(SocketsBindingTest, FailedStartupRaisesAndALaterStackCountsAsStarted) {
         TIdTCPClient later;  // the library is loaded: start-up returns 0 at once
         EXIT_CHECK(SocketsStarted());
         EXIT_CHECK(StartupCount() == 1);
-        _exit(0);
+        std::_Exit(0);
       },
       ::testing::ExitedWithCode(0), "");
 }
@@ -134,7 +143,7 @@ TEST_F(SocketsBindingTest, CallsIntoAnUnloadedOrIncompleteLibraryRaiseStubErrors
         } catch (const EIdWS2StubError& e) {
           EXIT_CHECK(e.Message() == "Error on call Winsock2 library function socket");
         }
-        _exit(0);
+        std::_Exit(0);
       },
       ::testing::ExitedWithCode(0), "");
 }
@@ -152,7 +161,7 @@ TEST_F(SocketsBindingTest, AfterReleaseEveryCallRaisesTheStubError) {
         } catch (const EIdWS2StubError& e) {
           EXIT_CHECK(e.BaseText() == "Error on call Winsock2 library function htons");
         }
-        _exit(0);
+        std::_Exit(0);
       },
       ::testing::ExitedWithCode(0), "");
 }

@@ -1,10 +1,10 @@
 #include "transport/tcp_client.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <future>
 #include <memory>
 #include <vector>
@@ -407,13 +407,15 @@ TEST_F(ClientTest, SendFileSendsTheFileOrNamesTheMissingOne) {
   } catch (const EIdFileNotFound& e) {
     EXPECT_EQ(e.Message(), "File \"/nonexistent/file.bin\" not found");
   }
-  char path[] = "/tmp/send_file_testXXXXXX";
-  int fd = mkstemp(path);
-  ASSERT_GE(fd, 0);
-  close(fd);
+  // A name no parallel run shares: the clock's count is part of it.
+  const std::string path =
+      (std::filesystem::temp_directory_path() /
+       ("send_file_test_" + std::to_string(Clock::now().time_since_epoch().count())))
+          .string();
   std::string content(70000, 'z');
   content[0] = 'A';
-  FILE* file = fopen(path, "wb");
+  FILE* file = fopen(path.c_str(), "wb");
+  ASSERT_NE(file, nullptr) << path;
   fwrite(content.data(), 1, content.size(), file);
   fclose(file);
 
@@ -424,7 +426,7 @@ TEST_F(ClientTest, SendFileSendsTheFileOrNamesTheMissingOne) {
   auto future = received.get_future();
   ASSERT_EQ(future.wait_for(5s), std::future_status::ready);
   EXPECT_EQ(future.get(), content);
-  unlink(path);
+  std::filesystem::remove(path);
 }
 
 TEST_F(ClientTest, CommandsCheckTheirReplyCodes) {

@@ -5,6 +5,17 @@
 #include <atomic>
 #include <cstdint>
 
+// Exported under the plain names the binding asks for. On 32-bit Windows the
+// library's functions use the system's calling convention (the build strips
+// the "@8" that convention adds to exported names).
+#if defined(_WIN32)
+#define FAKE_EXPORT __declspec(dllexport)
+#define FAKE_WS_API __stdcall
+#else
+#define FAKE_EXPORT __attribute__((visibility("default")))
+#define FAKE_WS_API
+#endif
+
 namespace {
 std::atomic<int> g_startups{0};
 std::atomic<int> g_cleanups{0};
@@ -13,20 +24,18 @@ std::atomic<int> g_startup_result{0};
 
 extern "C" {
 
-__attribute__((visibility("default"))) int WSAStartup(std::uint16_t, void*) {
+FAKE_EXPORT int FAKE_WS_API WSAStartup(std::uint16_t, void*) {
   ++g_startups;
   return g_startup_result.load();
 }
 
-__attribute__((visibility("default"))) int WSACleanup() {
+FAKE_EXPORT int FAKE_WS_API WSACleanup() {
   ++g_cleanups;
   return 0;
 }
 
-__attribute__((visibility("default"))) int FakeStartupCount() { return g_startups.load(); }
-__attribute__((visibility("default"))) int FakeCleanupCount() { return g_cleanups.load(); }
-__attribute__((visibility("default"))) void FakeSetStartupResult(int result) {
-  g_startup_result = result;
-}
+FAKE_EXPORT int FakeStartupCount() { return g_startups.load(); }
+FAKE_EXPORT int FakeCleanupCount() { return g_cleanups.load(); }
+FAKE_EXPORT void FakeSetStartupResult(int result) { g_startup_result = result; }
 
 }  // extern "C"

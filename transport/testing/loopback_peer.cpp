@@ -1,5 +1,9 @@
 #include "transport/testing/loopback_peer.h"
 
+#if defined(_WIN32)
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -7,95 +11,219 @@
 #include <unistd.h>
 
 #include <cerrno>
+#endif
+
+#include <algorithm>
+#include <cstdint>
 #include <stdexcept>
 
 namespace testing_support {
 namespace {
 
+// --- the few calls in which the two sockets interfaces differ ---------------
+#if defined(_WIN32)
+using NativeSocket = SOCKET;
+using AddressLength = int;
+constexpr int kNoSignal = 0;  // Windows raises no signal on a broken connection
+constexpr int kShutBoth = SD_BOTH;
+
+// The peer is independent of the transport's binding, so it starts Winsock
+// for itself: once, on first use, and cleans up when the process ends.
+class WinsockUser {
+ public:
+  WinsockUser() {
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0) throw std::runtime_error("WSAStartup failed");
+  }
+  ~WinsockUser() { WSACleanup(); }
+};
+
+void StartSockets() { static WinsockUser user; }
+
+NativeSocket Native(int fd) { return static_cast<NativeSocket>(fd); }
+
+int NewSocket(bool nonblocking) {
+  StartSockets();
+  // Not inherited: death tests start child processes, which must not keep
+  // the peer's ports open.
+  SOCKET s = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
+                        WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+  if (s == INVALID_SOCKET) return -1;
+  if (nonblocking) {
+    u_long on = 1;
+    ioctlsocket(s, FIONBIO, &on);
+  }
+  return static_cast<int>(s);
+}
+
+int AcceptSocket(int listener) {
+  SOCKET s = accept(Native(listener), nullptr, nullptr);
+  return s == INVALID_SOCKET ? -1 : static_cast<int>(s);
+}
+
+void CloseSocket(int fd) { closesocket(Native(fd)); }
+
+bool Interrupted() { return false; }
+
+bool PollReadable(int fd, int timeout_ms) {
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(Native(fd), &readable);
+  timeval timeout{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
+  return select(0, &readable, nullptr, nullptr, &timeout) > 0;
+}
+#else
+using NativeSocket = int;
+using AddressLength = socklen_t;
+constexpr int kNoSignal = MSG_NOSIGNAL;
+constexpr int kShutBoth = SHUT_RDWR;
+
+NativeSocket Native(int fd) { return fd; }
+
+int NewSocket(bool nonblocking) {
+  return socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (nonblocking ? SOCK_NONBLOCK : 0), 0);
+}
+
+int AcceptSocket(int listener) { return accept4(listener, nullptr, nullptr, SOCK_CLOEXEC); }
+
+void CloseSocket(int fd) { close(fd); }
+
+bool Interrupted() { return errno == EINTR; }
+
+bool PollReadable(int fd, int timeout_ms) {
+  pollfd entry{fd, POLLIN, 0};
+  return poll(&entry, 1, timeout_ms) > 0;
+}
+#endif
+// -----------------------------------------------------------------------------
+
 sockaddr_in Loopback(int port) {
   sockaddr_in address{};
   address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   return address;
 }
 
-ScopedFd Listen(int backlog, int* port) {
-  ScopedFd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (fd.get() < 0) throw std::runtime_error("socket failed");
-  sockaddr_in address = Loopback(0);
-  if (bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      listen(fd.get(), backlog) != 0) {
-    throw std::runtime_error("bind/listen failed");
-  }
-  socklen_t length = sizeof address;
-  getsockname(fd.get(), reinterpret_cast<sockaddr*>(&address), &length);
-  *port = ntohs(address.sin_port);
-  return fd;
+int Connect(int fd, int port) {
+  sockaddr_in address = Loopback(port);
+  return connect(Native(fd), reinterpret_cast<sockaddr*>(&address), sizeof address);
 }
 
 }  // namespace
 
 ScopedFd::~ScopedFd() {
-  if (fd_ >= 0) close(fd_);
+  if (fd_ >= 0) CloseSocket(fd_);
 }
 
 ScopedFd& ScopedFd::operator=(ScopedFd&& other) noexcept {
   if (this != &other) {
-    if (fd_ >= 0) close(fd_);
+    if (fd_ >= 0) CloseSocket(fd_);
     fd_ = other.release();
   }
   return *this;
 }
 
+ScopedFd ListenOnLoopback(int backlog, int* port) {
+  ScopedFd fd(NewSocket(false));
+  if (fd.get() < 0) throw std::runtime_error("socket failed");
+  sockaddr_in address = Loopback(0);
+  if (bind(Native(fd.get()), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      listen(Native(fd.get()), backlog) != 0) {
+    throw std::runtime_error("bind/listen failed");
+  }
+  AddressLength length = sizeof address;
+  getsockname(Native(fd.get()), reinterpret_cast<sockaddr*>(&address), &length);
+  *port = ntohs(address.sin_port);
+  return fd;
+}
+
+ScopedFd AcceptConnection(int listener) { return ScopedFd(AcceptSocket(listener)); }
+
+ScopedFd BindLoopback(int port) {
+  ScopedFd fd(NewSocket(false));
+  sockaddr_in address = Loopback(port);
+  if (fd.get() < 0 ||
+      bind(Native(fd.get()), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    return ScopedFd();
+  }
+  return fd;
+}
+
+SocketPair ConnectedPair() {
+  int port = 0;
+  ScopedFd listener = ListenOnLoopback(1, &port);
+  SocketPair pair;
+  pair.first = ScopedFd(NewSocket(false));
+  if (pair.first.get() < 0 || Connect(pair.first.get(), port) != 0) {
+    throw std::runtime_error("connect failed");
+  }
+  pair.second = AcceptConnection(listener.get());
+  if (pair.second.get() < 0) throw std::runtime_error("accept failed");
+  return pair;
+}
+
+bool WaitReadable(int fd, int timeout_ms) { return PollReadable(fd, timeout_ms); }
+
 LoopbackPeer::LoopbackPeer(Serve serve, int backlog) : serve_(std::move(serve)) {
-  listener_ = Listen(backlog, &port_);
+  listener_ = ListenOnLoopback(backlog, &port_);
   thread_ = std::thread(&LoopbackPeer::Run, this);
 }
 
 LoopbackPeer::~LoopbackPeer() {
   stopping_ = true;
+#if defined(_WIN32)
+  // Under Wine a shutdown does not wake a receive blocked on another thread;
+  // closing the socket cancels it, on Windows too. The serving thread then
+  // leaves the closed socket alone (see Run).
+  int fd = serving_fd_.exchange(-1);
+  if (fd >= 0) {
+    shutdown(Native(fd), kShutBoth);
+    CloseSocket(fd);
+  }
+#else
   int fd = serving_fd_.load();
-  if (fd >= 0) shutdown(fd, SHUT_RDWR);
+  if (fd >= 0) shutdown(Native(fd), kShutBoth);
+#endif
   thread_.join();
 }
 
 void LoopbackPeer::Run() {
   while (!stopping_) {
-    pollfd entry{listener_.get(), POLLIN, 0};
-    if (poll(&entry, 1, 20) <= 0) continue;
-    ScopedFd connection(accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+    if (!PollReadable(listener_.get(), 20)) continue;
+    ScopedFd connection = AcceptConnection(listener_.get());
     if (connection.get() < 0) continue;
     ++accepted_;
     serving_fd_ = connection.get();
     if (!stopping_) serve_(connection.get());
-    serving_fd_ = -1;
+    // Closed already when the destructor took it.
+    if (serving_fd_.exchange(-1) < 0) connection.release();
   }
 }
 
 BlackholeListener::BlackholeListener() {
-  listener_ = Listen(0, &port_);
+  listener_ = ListenOnLoopback(0, &port_);
   // With a backlog of 0 the queue holds one connection; fill it (and the
-  // kernel's slack) so that later SYNs are dropped without an answer.
-  sockaddr_in address = Loopback(port_);
+  // kernel's slack) so that later connection requests go unanswered.
   for (ScopedFd& filler : fillers_) {
-    filler = ScopedFd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    connect(filler.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+    filler = ScopedFd(NewSocket(true));
+    Connect(filler.get(), port_);
   }
 }
 
 int RefusedPort() {
   int port = 0;
-  { ScopedFd fd = Listen(1, &port); }  // closed again: nothing listens there now
+  { ScopedFd fd = ListenOnLoopback(1, &port); }  // closed again: nothing listens there now
   return port;
 }
 
 void WriteAll(int fd, const std::string& bytes) {
   std::size_t done = 0;
   while (done < bytes.size()) {
-    ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+    int chunk = static_cast<int>(std::min<std::size_t>(bytes.size() - done, 1 << 20));
+    auto n = send(Native(fd), bytes.data() + done, chunk, kNoSignal);
     if (n <= 0) {
-      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && Interrupted()) continue;
       return;
     }
     done += static_cast<std::size_t>(n);
@@ -106,7 +234,8 @@ std::string ReadSome(int fd, std::size_t count) {
   std::string data;
   char buffer[4096];
   while (data.size() < count) {
-    ssize_t n = recv(fd, buffer, std::min(sizeof buffer, count - data.size()), 0);
+    int want = static_cast<int>(std::min(sizeof buffer, count - data.size()));
+    auto n = recv(Native(fd), buffer, want, 0);
     if (n <= 0) break;
     data.append(buffer, static_cast<std::size_t>(n));
   }
@@ -114,8 +243,11 @@ std::string ReadSome(int fd, std::size_t count) {
 }
 
 void CloseWithReset(int fd) {
-  linger option{1, 0};
-  setsockopt(fd, SOL_SOCKET, SO_LINGER, &option, sizeof option);
+  linger option{};
+  option.l_onoff = 1;
+  option.l_linger = 0;
+  setsockopt(Native(fd), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&option),
+             sizeof option);
 }
 
 }  // namespace testing_support

@@ -1,16 +1,19 @@
 #pragma once
 
 // A real TCP peer on 127.0.0.1 for transport tests, written directly on the
-// POSIX sockets interface so that it shares no code with what it tests.
+// operating system's sockets interface (POSIX sockets or Winsock) so that it
+// shares no code with what it tests. Sockets are passed around as `int`: a
+// Windows socket is a kernel handle, and those always fit in 32 bits.
 
 #include <atomic>
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <thread>
 
 namespace testing_support {
 
-/// A descriptor closed when the object dies.
+/// A socket closed when the object dies.
 class ScopedFd {
  public:
   explicit ScopedFd(int fd = -1) : fd_(fd) {}
@@ -27,6 +30,29 @@ class ScopedFd {
  private:
   int fd_;
 };
+
+/// A TCP socket listening on 127.0.0.1 at an ephemeral port, stored in
+/// `*port`. Throws std::runtime_error when the system refuses.
+ScopedFd ListenOnLoopback(int backlog, int* port);
+
+/// The next connection waiting on `listener`; an invalid one on failure.
+ScopedFd AcceptConnection(int listener);
+
+/// A TCP socket bound to 127.0.0.1:`port`, not listening; an invalid one
+/// when the port is taken.
+ScopedFd BindLoopback(int port);
+
+/// Two ends of a loopback TCP connection. Nothing is sent on them, so a
+/// select or poll on either waits: they stand in for idle sockets.
+struct SocketPair {
+  ScopedFd first;
+  ScopedFd second;
+};
+SocketPair ConnectedPair();
+
+/// True once `fd` is readable (data, end of stream or an error), false when
+/// `timeout_ms` passed first.
+bool WaitReadable(int fd, int timeout_ms);
 
 /// Listens on 127.0.0.1 at an ephemeral port and runs `serve` for each
 /// accepted connection (one at a time) on a thread of its own. Destroying
@@ -74,7 +100,7 @@ int RefusedPort();
 void WriteAll(int fd, const std::string& bytes);
 /// Reads until `count` bytes have arrived or the peer closed.
 std::string ReadSome(int fd, std::size_t count);
-/// Closes with SO_LINGER 0, so that the peer sees a reset.
+/// Sets SO_LINGER 0, so that closing the socket sends a reset.
 void CloseWithReset(int fd);
 
 }  // namespace testing_support
