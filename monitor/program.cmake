@@ -42,7 +42,9 @@ if(BUILD_TESTING)
   )
   target_link_libraries(monitor_process_test PRIVATE monitor_process GTest::gtest_main)
   if(WIN32)
-    # Not ported to Windows yet: these run their cases in forked children.
+    # Not ported to Windows yet: each case runs in a forked child (fork,
+    # waitpid, signals and pipes of POSIX). On Windows they would run through
+    # the self-child runner (tests/support/self_child_win32.h) instead.
     get_target_property(sources monitor_process_test SOURCES)
     list(REMOVE_ITEM sources ${CMAKE_CURRENT_LIST_DIR}/process_end_test.cpp
          ${CMAKE_CURRENT_LIST_DIR}/process_modules_test.cpp)
