@@ -92,12 +92,15 @@ std::string FaultInjectingStack::SockLookupHost(const std::string& host) {
 }
 
 int FaultInjectingStack::SockLastError() {
+  // The library's code first: on Windows the first touch of a thread-local
+  // variable in a thread can reset the thread's last error.
+  int library_code = TIdStackWindows::SockLastError();
   if (t_injected_code != 0) {
     int code = t_injected_code;
     t_injected_code = 0;
     return code;
   }
-  return TIdStackWindows::SockLastError();
+  return library_code;
 }
 
 }  // namespace testing_support
