@@ -133,8 +133,10 @@ TEST(ProcessorFaultHandlersTest, EachFaultArrivesAsItsErrorClass) {
        "EZeroDivide|Floating point division by zero|" + executable},
       {"illegal instruction", [] { __builtin_trap(); },
        "EExternalException|External exception C000001D|" + executable},
-      {"stack overflow", [] { std::printf("%d", Recurse(0)); },
-       "EStackOverflow|Stack overflow|" + executable},
+      // The module is not checked here: the frame that overflows may be in a
+      // runtime library the recursion calls into (a sanitizer's stack
+      // allocator does that), which is still a stack overflow.
+      {"stack overflow", [] { std::printf("%d", Recurse(0)); }, "EStackOverflow|Stack overflow|"},
   };
   for (const Case& c : cases) {
     ChildOutcome result = RunInChild([&] { InstallAndRun(c.fault); });
