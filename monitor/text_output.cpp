@@ -25,12 +25,6 @@ void TextOutput::Flush() {
 
 void TextOutput::Append(std::string_view text) {
   OpenOnce();
-  if (text.size() < kBufferSize - used_) {
-    // The common case, an echoed byte or a short line: it fits as it is.
-    std::copy_n(text.data(), text.size(), buffer_.data() + used_);
-    used_ += text.size();
-    return;
-  }
   while (!text.empty()) {
     std::size_t room = kBufferSize - used_;
     std::size_t part = std::min(room, text.size());

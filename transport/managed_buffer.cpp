@@ -11,15 +11,8 @@ void TIdManagedBuffer::SetPosition(std::int64_t position) {
   position_ = std::clamp<std::int64_t>(consumed_ + position, consumed_, size_);
 }
 
-std::string TIdManagedBuffer::TakeText(std::int32_t count) {
-  CheckAvailable(count);
-  std::string text(reinterpret_cast<const char*>(UnreadStart()), count > 0 ? count : 0);
-  Discard(count);
-  return text;
-}
-
 void TIdManagedBuffer::Discard(std::int32_t count) {
-  if (count > size_ - consumed_) throw EIdNotEnoughDataInBuffer();
+  CheckAvailable(count);
   if (count < 0) return;
   if (count == Size()) {
     Reset();

@@ -8,14 +8,13 @@
 /// taking bytes one at a time moves memory only once per CompactThreshold
 /// consumed bytes, and a buffer read to its end is emptied without moving
 /// anything. Size and positions refer to the unconsumed bytes only.
-class TIdManagedBuffer : public TIdSimpleBuffer {
+class TIdManagedBuffer final : public TIdSimpleBuffer {
  public:
   std::int64_t Size() const override { return size_ - ConsumedCount(); }
   void SetSize(std::int64_t size) override;
   std::int64_t Position() const override { return position_ - ConsumedCount(); }
   void SetPosition(std::int64_t position) override;
 
-  std::string TakeText(std::int32_t count) override;
   void Discard(std::int32_t count) override;
   /// Moves the unconsumed bytes to the front of the memory.
   void Compact();
@@ -26,7 +25,7 @@ class TIdManagedBuffer : public TIdSimpleBuffer {
   void Append(const void* bytes, std::int64_t count);
 
   /// The first unconsumed byte.
-  const std::uint8_t* UnreadStart() const { return Memory() + consumed_; }
+  const std::uint8_t* UnreadStart() const override { return Memory() + consumed_; }
   std::int32_t ConsumedCount() const { return consumed_; }
 
   std::int32_t CompactThreshold = 32768;

@@ -10,7 +10,7 @@ void TIdSimpleBuffer::CheckAvailable(std::int32_t count) const {
 
 std::string TIdSimpleBuffer::TakeText(std::int32_t count) {
   CheckAvailable(count);
-  std::string text(reinterpret_cast<const char*>(Memory()), count > 0 ? count : 0);
+  std::string text(reinterpret_cast<const char*>(UnreadStart()), count > 0 ? count : 0);
   Discard(count);
   return text;
 }

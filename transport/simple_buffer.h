@@ -22,6 +22,8 @@ class TIdSimpleBuffer : public TMemoryStream {
   /// Removes the first `count` bytes (EIdNotEnoughDataInBuffer when it holds
   /// fewer; a negative count removes nothing), then tells RemovalCallback.
   virtual void Discard(std::int32_t count);
+  /// The first byte that TakeText or Discard would remove.
+  virtual const std::uint8_t* UnreadStart() const { return Memory(); }
 
  protected:
   void CheckAvailable(std::int32_t count) const;
