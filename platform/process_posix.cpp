@@ -12,13 +12,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/fault_text.h"
 #include "runtime/runtime_errors.h"
-
-std::string FormatAddress(CodeAddress address) {
-  char text[2 * sizeof(CodeAddress) + 1];
-  std::snprintf(text, sizeof text, "%08llX", static_cast<unsigned long long>(address));
-  return text;
-}
 
 bool FindCodeModule(CodeAddress address, CodeModule* module) {
   Dl_info info;
@@ -44,10 +39,6 @@ std::string ExecutableFileName() {
 std::string ModuleBaseName(const std::string& file_name) {
   std::size_t slash = file_name.rfind('/');
   return slash == std::string::npos ? file_name : file_name.substr(slash + 1);
-}
-
-CodeAddress CurrentCodeAddress() {
-  return reinterpret_cast<CodeAddress>(__builtin_return_address(0));
 }
 
 void EndProcessNow(int exit_code) { _exit(exit_code); }
@@ -119,21 +110,7 @@ bool IsStackOverflow(const siginfo_t* info, const FaultContext& context) {
 }
 
 std::string AccessViolationText(CodeAddress code_address, const siginfo_t* info, bool write) {
-  std::string text = "Access violation at address " + FormatAddress(code_address);
-  CodeModule module;
-  if (FindCodeModule(code_address, &module)) {
-    text += " in module '" + ModuleBaseName(module.file_name) + "'";
-  }
-  text += ". ";
-  text += write ? "Write" : "Read";
-  text += " of address " + FormatAddress(reinterpret_cast<CodeAddress>(info->si_addr));
-  return text;
-}
-
-EExternalException ExternalException(unsigned code) {
-  char text[48];
-  std::snprintf(text, sizeof text, "External exception %X", code);
-  return EExternalException(text);
+  return ::AccessViolationText(code_address, write, reinterpret_cast<CodeAddress>(info->si_addr));
 }
 
 // Hands the fault to the routine as the error object of its class.
@@ -145,7 +122,7 @@ void DeliverFault(ProcessorFaultRoutine routine, const siginfo_t* info,
       if (IsStackOverflow(info, context)) return routine(EStackOverflow(), at);
       return routine(EAccessViolation(AccessViolationText(at, info, context.write)), at);
     case SIGBUS:
-      if (info->si_code == BUS_ADRALN) return routine(ExternalException(kFaultMisalignment), at);
+      if (info->si_code == BUS_ADRALN) return routine(ExternalExceptionFor(kFaultMisalignment), at);
       return routine(EAccessViolation(AccessViolationText(at, info, context.write)), at);
     case SIGFPE:
       switch (info->si_code) {
@@ -168,7 +145,7 @@ void DeliverFault(ProcessorFaultRoutine routine, const siginfo_t* info,
       if (info->si_code == ILL_PRVOPC || info->si_code == ILL_PRVREG) {
         return routine(EPrivilege(), at);
       }
-      return routine(ExternalException(kFaultIllegalInstruction), at);
+      return routine(ExternalExceptionFor(kFaultIllegalInstruction), at);
   }
 }
 

@@ -3,14 +3,9 @@
 #include <atomic>
 #include <cstdio>
 
+#include "platform/fault_text.h"
 #include "platform/process.h"
 #include "runtime/runtime_errors.h"
-
-std::string FormatAddress(CodeAddress address) {
-  char text[2 * sizeof(CodeAddress) + 1];
-  std::snprintf(text, sizeof text, "%08llX", static_cast<unsigned long long>(address));
-  return text;
-}
 
 bool FindCodeModule(CodeAddress address, CodeModule* module) {
   if (address == 0) return false;
@@ -40,10 +35,6 @@ std::string ModuleBaseName(const std::string& file_name) {
   return separator == std::string::npos ? file_name : file_name.substr(separator + 1);
 }
 
-CodeAddress CurrentCodeAddress() {
-  return reinterpret_cast<CodeAddress>(__builtin_return_address(0));
-}
-
 void EndProcessNow(int exit_code) { ExitProcess(static_cast<UINT>(exit_code)); }
 
 // --- processor faults ----------------------------------------------------------
@@ -58,24 +49,11 @@ std::atomic<ProcessorFaultRoutine> g_routine{nullptr};
 std::atomic<bool> g_fault_taken{false};
 
 std::string AccessViolationText(CodeAddress code_address, const EXCEPTION_RECORD& record) {
-  std::string text = "Access violation at address " + FormatAddress(code_address);
-  CodeModule module;
-  if (FindCodeModule(code_address, &module)) {
-    text += " in module '" + ModuleBaseName(module.file_name) + "'";
-  }
   // The first parameter is 1 for a write; 0 (read) and 8 (execution of
   // data) are both reported as reads.
   bool write = record.NumberParameters >= 2 && record.ExceptionInformation[0] == 1;
-  text += write ? ". Write" : ". Read";
   CodeAddress data = record.NumberParameters >= 2 ? record.ExceptionInformation[1] : 0;
-  text += " of address " + FormatAddress(data);
-  return text;
-}
-
-EExternalException ExternalException(DWORD code) {
-  char text[48];
-  std::snprintf(text, sizeof text, "External exception %lX", static_cast<unsigned long>(code));
-  return EExternalException(text);
+  return ::AccessViolationText(code_address, write, data);
 }
 
 // Hands the fault to the routine as the error object of its class.
@@ -108,7 +86,7 @@ void DeliverFault(ProcessorFaultRoutine routine, const EXCEPTION_RECORD& record)
     case CONTROL_C_EXIT:
       return routine(EControlC(), at);
     default:
-      return routine(ExternalException(record.ExceptionCode), at);
+      return routine(ExternalExceptionFor(record.ExceptionCode), at);
   }
 }
 
