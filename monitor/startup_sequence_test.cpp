@@ -36,7 +36,7 @@ class FakeModule final : public StartupModule {
   bool fail_shutdown_;
 };
 
-struct ModuleSpec {
+struct ModulePlan {
   const char* name;
   bool fail_startup = false;
   bool fail_shutdown = false;
@@ -50,13 +50,13 @@ struct Outcome {
   std::size_t active_after = 0;
 };
 
-Outcome RunSequence(const std::vector<ModuleSpec>& specs) {
+Outcome RunSequence(const std::vector<ModulePlan>& plans) {
   Outcome outcome;
   std::vector<std::unique_ptr<FakeModule>> modules;
   std::vector<StartupModule*> order;
-  for (const ModuleSpec& spec : specs) {
-    modules.push_back(std::make_unique<FakeModule>(spec.name, &outcome.log, spec.fail_startup,
-                                                   spec.fail_shutdown));
+  for (const ModulePlan& plan : plans) {
+    modules.push_back(std::make_unique<FakeModule>(plan.name, &outcome.log, plan.fail_startup,
+                                                   plan.fail_shutdown));
     order.push_back(modules.back().get());
   }
   StartupSequence sequence(order);
@@ -78,7 +78,7 @@ Outcome RunSequence(const std::vector<ModuleSpec>& specs) {
 TEST(StartupSequenceTest, OrderReverseOrderAndFailures) {
   struct Case {
     const char* title;
-    std::vector<ModuleSpec> modules;
+    std::vector<ModulePlan> modules;
     const char* log;
     const char* escaped;
   } cases[] = {
