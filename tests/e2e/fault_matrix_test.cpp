@@ -21,6 +21,7 @@
 #include <regex>
 
 #include "tests/e2e/child_process.h"
+#include "tests/e2e/log_lines.h"
 #include "tests/e2e/log_mask.h"
 #include "tests/e2e/scripted_server.h"
 #include "tests/e2e/stalled_listener.h"
@@ -31,29 +32,14 @@ namespace {
 using namespace std::chrono_literals;
 using std::chrono::milliseconds;
 
-const std::string S = kStamp;
-const std::string kGet = "GET /\r\n";
 constexpr size_t kLimit = FAULT_RECEIVED_TEXT_LIMIT;
 
-// The lines of the log.
-const std::string kBanner = "Version: 15.2.23.6\r\n\r\n";
-const std::string kConnected = S + " Connected to localhost\r\n";
-const std::string kRequest = S + " GET /\r\n";
-const std::string kRefused =
-    S + "Error: Socket Error # 10061\r\nConnection refused. (EIdConnectException)\r\n";
-const std::string kUnknownHost =
-    S + "Error: Socket Error # 11001\r\nHost not found. (EIdSocketError)\r\n";
 const std::string kTimedOut = S + "Error: Connect timed out. (EIdConnectTimeout)\r\n";
-const std::string kClosedByPeer =
-    S + "Error: Connection Closed Gracefully. (EIdConnClosedGracefully)\r\n";
-const std::string kResetByPeer =
-    S + "Error: Socket Error # 10054\r\nConnection reset by peer. (EIdSocketError)\r\n";
 // A request that the peer's reset refused: the pass handler's line, no stamp.
 const std::string kRequestReset =
     "Error: Socket Error # 10054\r\nConnection reset by peer. (EIdSocketError) "
     "LogRec.Trace=220\r\n";
 const std::string kOutOfMemory = S + "Error: Out of memory (EOutOfMemory)\r\n";
-const std::string kDisconnected = S + " Disconnected\r\n";
 
 // What standard error holds after a failed write to standard output escaped.
 std::string WriteFailureReport(int error_number) {

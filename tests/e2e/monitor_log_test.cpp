@@ -12,6 +12,7 @@
 #include <functional>
 
 #include "tests/e2e/child_process.h"
+#include "tests/e2e/log_lines.h"
 #include "tests/e2e/log_mask.h"
 #include "tests/e2e/scripted_server.h"
 
@@ -20,21 +21,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using std::chrono::milliseconds;
-
-const std::string S = kStamp;
-const std::string kGet = "GET /\r\n";
-
-// The lines of the log.
-const std::string kBanner = "Version: 15.2.23.6\r\n\r\n";
-const std::string kConnected = S + " Connected to localhost\r\n";
-const std::string kRequest = S + " GET /\r\n";
-const std::string kRefused =
-    S + "Error: Socket Error # 10061\r\nConnection refused. (EIdConnectException)\r\n";
-const std::string kClosedByPeer =
-    S + "Error: Connection Closed Gracefully. (EIdConnClosedGracefully)\r\n";
-const std::string kResetByPeer =
-    S + "Error: Socket Error # 10054\r\nConnection reset by peer. (EIdSocketError)\r\n";
-const std::string kDisconnected = S + " Disconnected\r\n";
 
 // Records and their reports. The report's first line end closes the line of
 // the echo, which ends with the terminator.

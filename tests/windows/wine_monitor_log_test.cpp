@@ -18,6 +18,7 @@
 #include <sstream>
 
 #include "tests/e2e/child_process.h"
+#include "tests/e2e/log_lines.h"
 #include "tests/e2e/log_mask.h"
 #include "tests/e2e/scripted_server.h"
 
@@ -31,19 +32,6 @@ using namespace std::chrono_literals;
 const std::string kMonitor = MONITOR_DIR "/status-monitor-e2e.exe";
 const std::string kMonitorNoHost = MONITOR_DIR "/status-monitor-e2e-no-host.exe";
 const std::string kMonitorNoVersion = MONITOR_DIR "/status-monitor-e2e-no-version.exe";
-
-const std::string S = kStamp;
-const std::string kGet = "GET /\r\n";
-const std::string kBanner = "Version: 15.2.23.6\r\n\r\n";
-const std::string kConnected = S + " Connected to localhost\r\n";
-const std::string kRequest = S + " GET /\r\n";
-const std::string kRefused =
-    S + "Error: Socket Error # 10061\r\nConnection refused. (EIdConnectException)\r\n";
-const std::string kClosedByPeer =
-    S + "Error: Connection Closed Gracefully. (EIdConnClosedGracefully)\r\n";
-const std::string kDisconnected = S + " Disconnected\r\n";
-const std::string kHostNotFound =
-    S + "Error: Socket Error # 11001\r\nHost not found. (EIdSocketError)\r\n";
 
 const std::string kRecord =
     "<StatusChange><LogRec.SyslogID>1042</LogRec.SyslogID><Event>ProcessStopped</Event>"
@@ -95,7 +83,7 @@ const Scenario kScenarios[] = {
      {{Expect(kGet), Send(kRecord.substr(0, 70)), Close()}},
      kBanner + kConnected + kRequest + kRecord.substr(0, 70) + kClosedByPeer + kDisconnected +
          Times(2, kRefused)},
-    {"UnknownHost", &kMonitorNoHost, {}, kBanner + Times(3, kHostNotFound)},
+    {"UnknownHost", &kMonitorNoHost, {}, kBanner + Times(3, kUnknownHost)},
 };
 
 std::string ScenarioName(const ::testing::TestParamInfo<Scenario>& info) { return info.param.name; }
@@ -118,7 +106,7 @@ TEST_P(WineLogTest, LogIsExactInWholeBlocks) {
   EXPECT_TRUE(complete) << Visible(MaskTimeStamps(file));
   for (size_t size : monitor.FileSizesSeen()) EXPECT_EQ(size % 128, 0u) << size;
   // Whatever the monitor wrote after the scenario's log is more of its end.
-  const std::string& last_line = scenario.program == &kMonitorNoHost ? kHostNotFound : kRefused;
+  const std::string& last_line = scenario.program == &kMonitorNoHost ? kUnknownHost : kRefused;
   EXPECT_EQ(PrefixMismatch(scenario.log + Times(10, last_line), file), "");
   EXPECT_EQ(monitor.ErrorOutput(), "");
   EXPECT_EQ(Problems(server), "");
