@@ -124,6 +124,14 @@ TEST_F(StackTest, AddressTextRoundTripsAndBadPiecesRaiseConvertError) {
   }
 }
 
+TEST_F(StackTest, EmptyAddressIsRefusedByConnectAndSendTo) {
+  // Only a bind reads an empty address as "any"; the others must not reach
+  // the network with it. The conversion fails before any socket is touched.
+  EXPECT_THROW(stack().SockConnect(ws::kInvalidSocket, ws::kAfInet, "", 47999), EConvertError);
+  char byte = 0;
+  EXPECT_THROW(stack().SockSendTo(ws::kInvalidSocket, &byte, 1, 0, "", 47999), EConvertError);
+}
+
 TEST_F(StackTest, SelectAcceptsSixtyFourSocketsAndRefusesMore) {
   // Connections on which nothing is sent: idle sockets.
   std::vector<testing_support::SocketPair> owned;

@@ -148,6 +148,32 @@ TEST_F(SocketsBindingTest, CallsIntoAnUnloadedOrIncompleteLibraryRaiseStubErrors
       ::testing::ExitedWithCode(0), "");
 }
 
+TEST_F(SocketsBindingTest, HostWithoutAnyAddressRaisesNoAddress) {
+  EXPECT_EXIT(
+      {
+        StartTransportModule();
+        sockets_binding::SetSocketsLibraryFileName(kFakeLibrary);
+        TIdTCPClient client;
+        try {
+          SocketStack->SockLookupHost("known-without-address");
+          EXIT_CHECK(false);
+        } catch (const EIdSocketError& e) {
+          EXIT_CHECK(e.ErrorCode() == 11004);
+          EXIT_CHECK(e.Message() == "Socket Error # 11004\r\n");
+        }
+        // The same for the local host, asked for its first address.
+        EXIT_CHECK(SocketStack->LocalAddressList().empty());
+        try {
+          SocketStack->FirstLocalAddress();
+          EXIT_CHECK(false);
+        } catch (const EIdSocketError& e) {
+          EXIT_CHECK(e.ErrorCode() == 11004);
+        }
+        std::_Exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
 TEST_F(SocketsBindingTest, AfterReleaseEveryCallRaisesTheStubError) {
   EXPECT_EXIT(
       {

@@ -57,7 +57,13 @@ void TIdStackWindows::FillLocalAddressList() {
   }
 }
 
-std::string TIdStackWindows::FirstLocalAddress() { return LocalAddressList().at(0); }
+std::string TIdStackWindows::FirstLocalAddress() {
+  const std::vector<std::string>& addresses = LocalAddressList();
+  // A host without any address: an error of the stack's own kind, which the
+  // callers' handlers take, rather than an index error that none of them do.
+  if (addresses.empty()) RaiseSocketFailure(ws::kWsaNoData);
+  return addresses.front();
+}
 
 const std::vector<std::string>& TIdStackWindows::LocalAddressList() {
   if (local_addresses_ == nullptr) local_addresses_ = std::make_unique<std::vector<std::string>>();
@@ -69,10 +75,8 @@ ws::SockAddrIn TIdStackWindows::MakeAddress(int family, const std::string& ip, i
   ws::SockAddrIn address{};
   address.sin_family = static_cast<std::int16_t>(family);
   address.sin_port = SockHostToNet16(static_cast<std::uint16_t>(port));
-  if (!ip.empty()) {
-    TIdIPv4Bytes bytes = TextToAddress(ip);
-    std::memcpy(&address.sin_addr.s_addr, bytes.data(), 4);
-  }
+  TIdIPv4Bytes bytes = TextToAddress(ip);
+  std::memcpy(&address.sin_addr.s_addr, bytes.data(), 4);
   return address;
 }
 
@@ -93,7 +97,11 @@ ws::Socket TIdStackWindows::SockAccept(ws::Socket s, std::string* peer_ip, int* 
 }
 
 int TIdStackWindows::SockBind(ws::Socket s, int family, const std::string& ip, int port) {
-  ws::SockAddrIn address = MakeAddress(family, ip, port);
+  // Only a bind takes an empty address as "any local address"; a connect or
+  // a datagram to an empty address is an error, not a trip to 0.0.0.0 (which
+  // some systems quietly take for this host).
+  ws::SockAddrIn address =
+      ip.empty() ? MakeAddress(family, "0.0.0.0", port) : MakeAddress(family, ip, port);
   return Bind<ws::BindFn>(Entry::bind)(s, reinterpret_cast<const ws::SockAddr*>(&address),
                                        sizeof address);
 }
@@ -110,9 +118,10 @@ int TIdStackWindows::SockConnect(ws::Socket s, int family, const std::string& ip
 
 std::string TIdStackWindows::SockLookupHost(const std::string& host) {
   ws::HostEnt* entry = Bind<ws::GetHostByNameFn>(Entry::gethostbyname)(host.c_str());
-  if (entry == nullptr || entry->h_addr_list == nullptr || entry->h_addr_list[0] == nullptr) {
-    CheckSocketResult(ws::kSocketError);
-    // A library that reports "no address" without an error code: say so.
+  if (entry == nullptr) CheckSocketResult(ws::kSocketError);
+  if (entry->h_addr_list == nullptr || entry->h_addr_list[0] == nullptr) {
+    // The name is known but has no address: the lookup itself succeeded, so
+    // the library's last error says nothing; report "no address".
     RaiseSocketFailure(ws::kWsaNoData);
   }
   std::uint32_t address;
@@ -130,10 +139,7 @@ std::string TIdStackWindows::SockLookupAddress(const std::string& ip) {
   std::uint32_t address = Bind<ws::InetAddrFn>(Entry::inet_addr)(ip.c_str());
   ws::HostEnt* entry = Bind<ws::GetHostByAddrFn>(Entry::gethostbyaddr)(
       reinterpret_cast<const char*>(&address), 4, ws::kAfInet);
-  if (entry == nullptr) {
-    CheckSocketResult(ws::kSocketError);
-    RaiseSocketFailure(ws::kWsaNoData);
-  }
+  if (entry == nullptr) CheckSocketResult(ws::kSocketError);
   return entry->h_name;
 }
 

@@ -1,20 +1,13 @@
 // A stand-in sockets library for the binding's tests: it counts its start-up
-// and clean-up calls, can be told to refuse start-up, and exports nothing
-// else, so that any other function is missing from it.
+// and clean-up calls, can be told to refuse start-up, names its own host and
+// answers every name lookup with a host that has no address
+// (fake_name_lookup.cpp), and exports nothing else, so that any other
+// function is missing from it.
 
 #include <atomic>
 #include <cstdint>
 
-// Exported under the plain names the binding asks for. On 32-bit Windows the
-// library's functions use the system's calling convention (the build strips
-// the "@8" that convention adds to exported names).
-#if defined(_WIN32)
-#define FAKE_EXPORT __declspec(dllexport)
-#define FAKE_WS_API __stdcall
-#else
-#define FAKE_EXPORT __attribute__((visibility("default")))
-#define FAKE_WS_API
-#endif
+#include "transport/testing/fake_export.h"
 
 namespace {
 std::atomic<int> g_startups{0};
