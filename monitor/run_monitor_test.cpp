@@ -9,6 +9,7 @@
 #include <chrono>
 #include <functional>
 #include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 #include <utility>
@@ -268,6 +269,44 @@ TEST_F(RunMonitorTest, FailedReportIsRetriedFromTheKeptTextOnTheNextConnection) 
                          "09:05:03.007 GET /\r\nx\r\n09:05:03.007\r\n" +
                          kReport));
   EXPECT_EQ(std::string::npos, written.find(" Disconnected"));
+  EXPECT_TRUE(pauses_.empty());
+}
+
+TEST_F(RunMonitorTest, MemoryRunningOutInTheLibraryIsTakenAsTheRuntimesOutOfMemoryError) {
+  ScriptedServer server({[&](Peer& peer) {
+                           peer.ReadLine();
+                           peer.Send(kRecord);
+                           peer.WaitForClose();
+                         },
+                         [&](Peer& peer) {
+                           peer.ReadLine();
+                           peer.Send("x");
+                           peer.WaitForClose();
+                         }});
+  // The C++ library's own report of exhausted memory, once, while the report
+  // makes its time stamp: the record has been echoed in full by then.
+  bool out_of_memory_pending = false;
+  sink_.after_write = [&](const std::string& written) {
+    if (written.find(" Connected") == written.rfind(" Connected") &&
+        written.size() >= kRecord.size() &&
+        written.compare(written.size() - kRecord.size(), kRecord.size(), kRecord) == 0) {
+      out_of_memory_pending = true;
+    }
+    if (written.find("VERSION: 2") != std::string::npos) throw StopMonitor{};
+  };
+  services_.now = [&] {
+    if (std::exchange(out_of_memory_pending, false)) throw std::bad_alloc();
+    return EncodeDateTime({2024, 3, 5, 9, 5, 3, 7});
+  };
+  Run(server.Port());
+  // The pass handler takes it with the trace code, and the next connection
+  // reports the kept record: the monitor went on.
+  EXPECT_NE(std::string::npos,
+            sink_.Written().find(kRecord +
+                                 "\r\nError: Out of memory (EOutOfMemory) LogRec.Trace=260\r\n"
+                                 "09:05:03.007 Connected to localhost\r\n"
+                                 "09:05:03.007 GET /\r\nx\r\n09:05:03.007\r\n" +
+                                 kReport));
   EXPECT_TRUE(pauses_.empty());
 }
 
