@@ -1,5 +1,6 @@
 #include "monitor/process_modules.h"
 
+#include <atomic>
 #include <cstdlib>
 
 #include "monitor/application.h"
@@ -9,21 +10,17 @@
 #include "monitor/time_stamp.h"
 #include "transport/transport_module.h"
 
-void RuntimeCoreModule::Startup() {
-  StandardOutput();  // made now, opened by the first write
-}
-
-void RuntimeCoreModule::Shutdown() {
-  try {
-    StandardOutput().Flush();
-  } catch (const Exception&) {
-  }
-}
-
 namespace {
 
+// Set by the error machinery's start-up step, cleared by its shutdown step;
+// read by the fault handler on whichever thread faults.
+std::atomic<bool> error_machinery_in_place{false};
+
 void OnProcessorFault(const Exception& error, CodeAddress code_address) {
-  HandleUncaughtFailure(DescribeFailure(error), code_address);
+  if (error_machinery_in_place.load()) {
+    HandleUncaughtFailure(DescribeFailure(error), code_address);
+  }
+  RuntimeErrorEnd(RuntimeErrorNumberOfFault(error), code_address);
 }
 
 // A failure that leaves the body of a thread other than the main one (whose
@@ -38,24 +35,40 @@ void OnProcessorFault(const Exception& error, CodeAddress code_address) {
 
 }  // namespace
 
+RuntimeCoreModule::RuntimeCoreModule() = default;
+RuntimeCoreModule::~RuntimeCoreModule() = default;
+
+void RuntimeCoreModule::Startup() {
+  StandardOutput();  // made now, opened by the first write
+  fault_handlers_ = ProcessorFaultHandlers::Install(OnProcessorFault);
+}
+
+void RuntimeCoreModule::Shutdown() {
+  try {
+    StandardOutput().Flush();
+  } catch (const Exception&) {
+  }
+  fault_handlers_.reset();
+}
+
 ErrorMachineryModule::ErrorMachineryModule() = default;
 ErrorMachineryModule::~ErrorMachineryModule() = default;
 
 void ErrorMachineryModule::Startup() {
-  fault_handlers_ = ProcessorFaultHandlers::Install(OnProcessorFault);
   previous_terminate_ = std::set_terminate(OnTerminate);
   terminate_installed_ = true;
   UncaughtFailureHook = ReportUncaughtFailure;
   ProcessTimeSeparator();  // the locale's settings, read this once
+  error_machinery_in_place = true;
 }
 
 void ErrorMachineryModule::Shutdown() {
+  error_machinery_in_place = false;
   UncaughtFailureHook = nullptr;
   if (terminate_installed_) {
     std::set_terminate(previous_terminate_);
     terminate_installed_ = false;
   }
-  fault_handlers_.reset();
 }
 
 void WindowingModule::Startup() {

@@ -11,20 +11,31 @@
 // fixed order. None of their steps writes anything.
 
 /// The runtime core: the standard output, set up closed and opened at its
-/// first write. Its shutdown step writes out what standard output still
-/// buffers (the orderly exit); a failure of that last write is ignored, as
-/// the process is ending and has no stream left to tell.
+/// first write, and the processor-fault handlers of every thread. Until the
+/// error machinery is in place (and again after its shutdown step) a fault
+/// ends the process as the runtime error that tells its kind
+/// (`RuntimeErrorNumberOfFault`); while it is, the fault reaches the
+/// top-level handler as an error object. The shutdown step writes out what
+/// standard output still buffers (the orderly exit; a failure of that last
+/// write is ignored, as the process is ending and has no stream left to tell)
+/// and gives faults back to the system's default.
 class RuntimeCoreModule final : public StartupModule {
  public:
+  RuntimeCoreModule();
+  ~RuntimeCoreModule() override;
   void Startup() override;
   void Shutdown() override;
+
+ private:
+  std::unique_ptr<ProcessorFaultHandlers> fault_handlers_;
 };
 
 /// The error machinery: from its start-up step on, processor faults of every
-/// thread and failures that escape a thread other than the main one reach the
-/// top-level handler as error objects, `UncaughtFailureHook` is
-/// `ReportUncaughtFailure`, and the locale's time separator has been read (it
-/// is not read again). Its shutdown step undoes all but the separator.
+/// thread (caught by the runtime core's handlers) and failures that escape a
+/// thread other than the main one reach the top-level handler as error
+/// objects, `UncaughtFailureHook` is `ReportUncaughtFailure`, and the
+/// locale's time separator has been read (it is not read again). Its shutdown
+/// step undoes all but the separator.
 ///
 /// Error objects for exhausted memory need not be made in advance here: the
 /// language runtime keeps room of its own for raising them.
@@ -36,7 +47,6 @@ class ErrorMachineryModule final : public StartupModule {
   void Shutdown() override;
 
  private:
-  std::unique_ptr<ProcessorFaultHandlers> fault_handlers_;
   std::terminate_handler previous_terminate_ = nullptr;
   bool terminate_installed_ = false;
 };

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "monitor/application.h"
 #include "monitor/failure_report.h"
@@ -28,18 +29,29 @@ volatile int g_depth_limit = 1 << 30;
   return Recurse(depth + 1) + frame[0];
 }
 
-// Starts the runtime core and the error machinery as the program does, writes
-// a log line that waits in standard output's buffer, then fails.
-ChildOutcome FailAfterStartup(void (*fail)()) {
-  return RunInChild([fail] {
-    RuntimeCoreModule runtime_core;
-    ErrorMachineryModule error_machinery;
-    StartupSequence sequence({&runtime_core, &error_machinery});
+void ReadNullPointer() { std::printf("%d", *g_null_pointer); }
+void WriteLowAddress() { *g_low_pointer = 1; }
+void DivideByZero() { std::printf("%d", 7 / g_zero); }
+void OverflowTheStack() { std::printf("%d", Recurse(0)); }
+void ExecuteIllegalInstruction() { __builtin_trap(); }
+
+// Starts the given modules as the program does, writes a log line that waits
+// in standard output's buffer, then fails.
+ChildOutcome FailAfterStartup(std::vector<StartupModule*> modules, void (*fail)()) {
+  return RunInChild([&modules, fail] {
+    StartupSequence sequence(modules);
     sequence.RunStartup();
     SetProcessStartupSequence(&sequence);
     StandardOutput().WriteLine("last log line");
     fail();
   });
+}
+
+// The runtime core and the error machinery, as the program starts them.
+ChildOutcome FailAfterStartup(void (*fail)()) {
+  RuntimeCoreModule runtime_core;
+  ErrorMachineryModule error_machinery;
+  return FailAfterStartup({&runtime_core, &error_machinery}, fail);
 }
 
 TEST(ErrorMachineryTest, FaultsAndFailuresOfOtherThreadsAreReportedWithExitCode1) {
@@ -57,15 +69,15 @@ TEST(ErrorMachineryTest, FaultsAndFailuresOfOtherThreadsAreReportedWithExitCode1
     std::string second_line;  // a pattern
     std::string module = "";  // a pattern; empty: the test executable
   } cases[] = {
-      {"null read", [] { std::printf("%d", *g_null_pointer); },
+      {"null read", ReadNullPointer,
        "Access violation at address [0-9A-F]{8,16} in module '" + self +
            "'\\. Read of address 00000000\\."},
-      {"write to a low address", [] { *g_low_pointer = 1; },
+      {"write to a low address", WriteLowAddress,
        "Access violation at address [0-9A-F]{8,16} in module '" + self +
            "'\\. Write of address 00000010\\."},
-      {"division by zero", [] { std::printf("%d", 7 / g_zero); }, "Division by zero\\."},
-      {"stack overflow", [] { std::printf("%d", Recurse(0)); }, "Stack overflow\\.", any_module},
-      {"illegal instruction", [] { __builtin_trap(); }, "External exception C000001D\\."},
+      {"division by zero", DivideByZero, "Division by zero\\."},
+      {"stack overflow", OverflowTheStack, "Stack overflow\\.", any_module},
+      {"illegal instruction", ExecuteIllegalInstruction, "External exception C000001D\\."},
       {"error object escaping a thread",
        [] { std::thread([] { throw Exception("lost in a thread"); }).join(); },
        "lost in a thread\\."},
@@ -92,25 +104,68 @@ TEST(ErrorMachineryTest, FaultsAndFailuresOfOtherThreadsAreReportedWithExitCode1
   }
 }
 
-TEST(ErrorMachineryTest, ShutdownEmptiesTheHookAndRemovesTheFaultHandlers) {
+TEST(ErrorMachineryTest, WithoutItAFaultEndsAsTheRuntimeErrorOfItsKind) {
+  // Only the runtime core has started: no report, no class, no message; the
+  // number tells the kind, after what the log holds.
+  struct Case {
+    const char* title;
+    void (*fail)();
+    int number;
+  } cases[] = {
+      {"null read", ReadNullPointer, 216},
+      {"write to a low address", WriteLowAddress, 216},
+      {"division by zero", DivideByZero, 200},
+      {"stack overflow", OverflowTheStack, 202},
+      {"illegal instruction", ExecuteIllegalInstruction, 255},
+  };
+  for (const Case& c : cases) {
+    RuntimeCoreModule runtime_core;
+    ChildOutcome outcome = FailAfterStartup({&runtime_core}, c.fail);
+    EXPECT_TRUE(outcome.Exited(c.number)) << c.title << ": " << outcome.status;
+    EXPECT_TRUE(std::regex_match(
+        outcome.out, std::regex("last log line\r\nRuntime error " + std::to_string(c.number) +
+                                " at [0-9A-F]{8,16}\r\n")))
+        << c.title << ": " << outcome.out;
+    EXPECT_EQ(outcome.err, "") << c.title;
+  }
+}
+
+TEST(ErrorMachineryTest, ShutdownEmptiesTheHookAndFaultsAreRuntimeErrorsAgain) {
   ChildOutcome outcome = RunInChild([] {
+    RuntimeCoreModule runtime_core;
     ErrorMachineryModule error_machinery;
+    runtime_core.Startup();
     error_machinery.Startup();
     if (UncaughtFailureHook != ReportUncaughtFailure) _exit(10);
     error_machinery.Shutdown();
     if (UncaughtFailureHook != nullptr) _exit(11);
-    std::printf("%d", *g_null_pointer);
+    ReadNullPointer();
   });
-  EXPECT_TRUE(outcome.KilledBy(SIGSEGV)) << outcome.status;
+  EXPECT_TRUE(outcome.Exited(216)) << outcome.status;
+  EXPECT_TRUE(std::regex_match(outcome.out, std::regex("Runtime error 216 at [0-9A-F]{8,16}\r\n")))
+      << outcome.out;
   EXPECT_EQ(outcome.err, "");
 
-  // And it can start again, as a second process start would.
+  // The runtime core's shutdown gives faults back to the system's default.
   outcome = RunInChild([] {
+    RuntimeCoreModule runtime_core;
+    runtime_core.Startup();
+    runtime_core.Shutdown();
+    ReadNullPointer();
+  });
+  EXPECT_TRUE(outcome.KilledBy(SIGSEGV)) << outcome.status;
+  EXPECT_EQ(outcome.out, "");
+  EXPECT_EQ(outcome.err, "");
+
+  // And the error machinery can start again, as a second process start would.
+  outcome = RunInChild([] {
+    RuntimeCoreModule runtime_core;
     ErrorMachineryModule error_machinery;
+    runtime_core.Startup();
     error_machinery.Startup();
     error_machinery.Shutdown();
     error_machinery.Startup();
-    std::printf("%d", 7 / g_zero);
+    DivideByZero();
   });
   EXPECT_TRUE(outcome.Exited(1));
   EXPECT_NE(outcome.err.find("Division by zero."), std::string::npos) << outcome.err;
