@@ -261,6 +261,8 @@ std::string TIdTCPConnection::ReadAll() {
   StartWork(TWorkMode::wmRead, 0);
   try {
     while (IsConnected()) all += TakeAvailable();
+    // A connection that had ended before this call may still hold received
+    // bytes that nobody read: they are the rest of the text, not left behind.
     all += PendingInput.TakeText(static_cast<std::int32_t>(PendingInput.Size()));
   } catch (...) {
     FinishWork(TWorkMode::wmRead);
@@ -343,6 +345,7 @@ std::vector<std::string> TIdTCPConnection::ReadReplyLines() {
 }
 
 void TIdTCPConnection::CheckReplyCode(std::initializer_list<int> allowed) {
+  // A caller that names no codes (SendCommand's default) takes any reply.
   if (allowed.size() == 0) return;
   if (std::find(allowed.begin(), allowed.end(), LastReply.NumericCode) == allowed.end()) {
     RaiseReplyError();
