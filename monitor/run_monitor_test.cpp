@@ -244,17 +244,23 @@ TEST_F(RunMonitorTest, PeerClosingMidRecordIsAnnouncedOnceThenConnectsFail) {
   EXPECT_FALSE(state_.WasConnected);
 }
 
+// A record on the first connection, one more byte on the second: a report
+// that failed on the first is made again from the kept text on the second.
+std::vector<ScriptedServer::Script> RecordThenOneByteOnTheNextConnection() {
+  return {[](Peer& peer) {
+            peer.ReadLine();
+            peer.Send(kRecord);
+            peer.WaitForClose();
+          },
+          [](Peer& peer) {
+            peer.ReadLine();
+            peer.Send("x");  // the record test follows a read attempt
+            peer.WaitForClose();
+          }};
+}
+
 TEST_F(RunMonitorTest, FailedReportIsRetriedFromTheKeptTextOnTheNextConnection) {
-  ScriptedServer server({[&](Peer& peer) {
-                           peer.ReadLine();
-                           peer.Send(kRecord);
-                           peer.WaitForClose();
-                         },
-                         [&](Peer& peer) {
-                           peer.ReadLine();
-                           peer.Send("x");  // the record test follows a read attempt
-                           peer.WaitForClose();
-                         }});
+  ScriptedServer server(RecordThenOneByteOnTheNextConnection());
   int failures = 0;
   sink_.fail_write = [&](std::string_view block) {
     return block.find("SYSLOG.ID") != std::string_view::npos && failures++ == 0 ? 28 : 0;
@@ -273,16 +279,7 @@ TEST_F(RunMonitorTest, FailedReportIsRetriedFromTheKeptTextOnTheNextConnection) 
 }
 
 TEST_F(RunMonitorTest, MemoryRunningOutInTheLibraryIsTakenAsTheRuntimesOutOfMemoryError) {
-  ScriptedServer server({[&](Peer& peer) {
-                           peer.ReadLine();
-                           peer.Send(kRecord);
-                           peer.WaitForClose();
-                         },
-                         [&](Peer& peer) {
-                           peer.ReadLine();
-                           peer.Send("x");
-                           peer.WaitForClose();
-                         }});
+  ScriptedServer server(RecordThenOneByteOnTheNextConnection());
   // The C++ library's own report of exhausted memory, once, while the report
   // makes its time stamp: the record has been echoed in full by then.
   bool out_of_memory_pending = false;
