@@ -40,15 +40,13 @@ if(BUILD_TESTING)
     ${CMAKE_CURRENT_LIST_DIR}/runtime_error_line_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/startup_sequence_test.cpp
   )
-  target_link_libraries(monitor_process_test PRIVATE monitor_process GTest::gtest_main)
   if(WIN32)
-    # Not ported to Windows yet: each case runs in a forked child (fork,
-    # waitpid, signals and pipes of POSIX). On Windows they would run through
-    # the self-child runner (tests/support/self_child_win32.h) instead.
-    get_target_property(sources monitor_process_test SOURCES)
-    list(REMOVE_ITEM sources ${CMAKE_CURRENT_LIST_DIR}/process_end_test.cpp
-         ${CMAKE_CURRENT_LIST_DIR}/process_modules_test.cpp)
-    set_property(TARGET monitor_process_test PROPERTY SOURCES ${sources})
+    # Each case runs in a child that is this executable started again; the
+    # child must not print the test framework's report into its output.
+    target_sources(monitor_process_test PRIVATE ${CMAKE_SOURCE_DIR}/tests/support/quiet_child_main.cpp)
+    target_link_libraries(monitor_process_test PRIVATE monitor_process GTest::gtest)
+  else()
+    target_link_libraries(monitor_process_test PRIVATE monitor_process GTest::gtest_main)
   endif()
   gtest_discover_tests(monitor_process_test)
   if(SANITIZE STREQUAL "address")

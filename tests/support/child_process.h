@@ -1,15 +1,68 @@
 #pragma once
 
-// Test support: runs a function in a forked child with its standard output and
-// standard error captured, and reports how the child ended. For tests of code
-// that ends the process or dies of a fault.
+// Test support: runs a function in a child process with its standard output
+// and standard error captured, and reports how the child ended. For tests of
+// code that ends the process or dies of a fault. On POSIX systems the child
+// is forked; Windows has no fork, so there the child is this test executable
+// started again for the running test alone (self_child_win32.h).
+
+#include <functional>
+#include <string>
+
+#if defined(_WIN32)
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "tests/support/self_child_win32.h"
+
+struct ChildOutcome {
+  unsigned long status = 0;  // the child's exit code
+  bool finished = false;
+  std::string out;
+  std::string err;
+
+  bool Exited(int code) const { return finished && status == static_cast<unsigned long>(code); }
+};
+
+/// Runs `body` in a child process: the running test in this executable,
+/// started again, with its standard output and error in files that this
+/// process reads. The child test runs as the parent does up to the same call
+/// of this function (its earlier calls return an empty outcome at once), runs
+/// `body` there and ends with exit code 0 should `body` return. The child
+/// writes nothing of the test framework's own (quiet_child_main.cpp), so its
+/// output holds what `body` writes and nothing else.
+inline ChildOutcome RunInChild(const std::function<void()>& body) {
+  static std::string counted_test;
+  static int calls = 0;
+  const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::string test_name = std::string(test->test_suite_name()) + "." + test->name();
+  if (test_name != counted_test) {
+    counted_test = test_name;
+    calls = 0;
+  }
+  std::string call = std::to_string(++calls);
+  std::string wanted = SelfChildCase();
+  if (!wanted.empty()) {
+    if (wanted != call) return {};
+    body();
+    _exit(0);
+  }
+  SelfChildOutcome child = RunSelfChild(test_name, call);
+  ChildOutcome outcome;
+  outcome.status = child.exit_code;
+  outcome.finished = child.finished;
+  outcome.out = std::move(child.out);
+  outcome.err = std::move(child.err);
+  return outcome;
+}
+
+#else
 
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <functional>
-#include <string>
 
 struct ChildOutcome {
   int status = 0;  // as waitpid() gives it
@@ -66,3 +119,5 @@ inline ChildOutcome RunInChild(const std::function<void()>& body) {
   if (pid > 0) waitpid(pid, &outcome.status, 0);
   return outcome;
 }
+
+#endif
