@@ -34,6 +34,9 @@ TDateTime EncodeDateTime(const LocalDateTime& moment) {
 TDateTime Now() { return EncodeDateTime(LocalNow()); }
 
 std::string EffectiveTimeSeparator(const std::optional<std::string>& locale_separator) {
+  // The log is 8-bit text, so a character is a byte here: a separator that is
+  // one character of several bytes in the locale's encoding counts as longer
+  // (it is usually a word such as an hour mark, not a separator at all).
   if (!locale_separator || locale_separator->size() > 1) return ":";
   return *locale_separator;
 }
