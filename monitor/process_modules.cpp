@@ -1,26 +1,25 @@
 #include "monitor/process_modules.h"
 
-#include <atomic>
 #include <cstdlib>
+#include <new>
 
 #include "monitor/application.h"
 #include "monitor/failure_report.h"
 #include "monitor/process_end.h"
 #include "monitor/text_output.h"
 #include "monitor/time_stamp.h"
+#include "runtime/runtime_errors.h"
 #include "transport/transport_module.h"
 
 namespace {
 
-// Set by the error machinery's start-up step, cleared by its shutdown step;
-// read by the fault handler on whichever thread faults.
-std::atomic<bool> error_machinery_in_place{false};
-
+// The report routine is there exactly while the error machinery is in place;
+// without it a fault ends the process as the runtime error of its kind.
 void OnProcessorFault(const Exception& error, CodeAddress code_address) {
-  if (error_machinery_in_place.load()) {
-    HandleUncaughtFailure(DescribeFailure(error), code_address);
+  if (UncaughtFailureHook == nullptr) {
+    RuntimeErrorEnd(RuntimeErrorNumberOfFault(error), code_address);
   }
-  RuntimeErrorEnd(RuntimeErrorNumberOfFault(error), code_address);
+  HandleUncaughtFailure(DescribeFailure(error), code_address);
 }
 
 // A failure that leaves the body of a thread other than the main one (whose
@@ -56,18 +55,18 @@ ErrorMachineryModule::~ErrorMachineryModule() = default;
 
 void ErrorMachineryModule::Startup() {
   previous_terminate_ = std::set_terminate(OnTerminate);
-  terminate_installed_ = true;
+  installed_ = true;
+  previous_new_handler_ = std::set_new_handler(RaiseOutOfMemory);
   UncaughtFailureHook = ReportUncaughtFailure;
   ProcessTimeSeparator();  // the locale's settings, read this once
-  error_machinery_in_place = true;
 }
 
 void ErrorMachineryModule::Shutdown() {
-  error_machinery_in_place = false;
   UncaughtFailureHook = nullptr;
-  if (terminate_installed_) {
+  if (installed_) {
     std::set_terminate(previous_terminate_);
-    terminate_installed_ = false;
+    std::set_new_handler(previous_new_handler_);
+    installed_ = false;
   }
 }
 

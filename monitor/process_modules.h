@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <memory>
+#include <new>
 
 #include "monitor/startup_sequence.h"
 #include "platform/process.h"
@@ -33,9 +34,10 @@ class RuntimeCoreModule final : public StartupModule {
 /// The error machinery: from its start-up step on, processor faults of every
 /// thread (caught by the runtime core's handlers) and failures that escape a
 /// thread other than the main one reach the top-level handler as error
-/// objects, `UncaughtFailureHook` is `ReportUncaughtFailure`, and the
-/// locale's time separator has been read (it is not read again). Its shutdown
-/// step undoes all but the separator.
+/// objects, an allocation that finds no memory raises `EOutOfMemory` (the new
+/// handler `RaiseOutOfMemory`), `UncaughtFailureHook` is
+/// `ReportUncaughtFailure`, and the locale's time separator has been read (it
+/// is not read again). Its shutdown step undoes all but the separator.
 ///
 /// Error objects for exhausted memory need not be made in advance here: the
 /// language runtime keeps room of its own for raising them.
@@ -48,7 +50,8 @@ class ErrorMachineryModule final : public StartupModule {
 
  private:
   std::terminate_handler previous_terminate_ = nullptr;
-  bool terminate_installed_ = false;
+  std::new_handler previous_new_handler_ = nullptr;
+  bool installed_ = false;
 };
 
 /// The windowing layer: makes the application object `Application` (which

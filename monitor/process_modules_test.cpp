@@ -8,7 +8,9 @@
 #include <unistd.h>
 #endif
 
+#include <cstddef>
 #include <cstdio>
+#include <new>
 #include <regex>
 #include <stdexcept>
 #include <string>
@@ -18,6 +20,7 @@
 #include "monitor/application.h"
 #include "monitor/failure_report.h"
 #include "monitor/text_output.h"
+#include "runtime/runtime_errors.h"
 #include "tests/support/child_process.h"
 
 namespace {
@@ -26,6 +29,10 @@ int* volatile g_null_pointer = nullptr;
 int* volatile g_low_pointer = reinterpret_cast<int*>(0x10);
 volatile int g_zero = 0;
 volatile int g_depth_limit = 1 << 30;
+// More than any process's address space holds; kept where the compiler
+// cannot see that the allocation is never used.
+volatile std::size_t g_impossible_size = ~std::size_t{0} - 4096;
+void* volatile g_allocation = nullptr;
 
 [[gnu::noinline]] int Recurse(int depth) {
   volatile char frame[512];
@@ -171,6 +178,37 @@ TEST(ErrorMachineryTest, ShutdownEmptiesTheHookAndFaultsAreRuntimeErrorsAgain) {
   });
   EXPECT_TRUE(outcome.Exited(1));
   EXPECT_NE(outcome.err.find("Division by zero."), std::string::npos) << outcome.err;
+}
+
+TEST(ErrorMachineryTest, AnAllocationThatFindsNoMemoryRaisesTheOutOfMemoryError) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "a sanitizer's allocator reports an impossible request itself and never "
+                  "calls the new handler";
+#else
+  ChildOutcome outcome = RunInChild([] {
+    RuntimeCoreModule runtime_core;
+    ErrorMachineryModule error_machinery;
+    StartupSequence sequence({&runtime_core, &error_machinery});
+    sequence.RunStartup();
+    try {
+      g_allocation = ::operator new(g_impossible_size);
+      _exit(10);
+    } catch (const Exception& error) {
+      if (std::string(error.ClassName()) != "EOutOfMemory") _exit(11);
+    }
+    // Once the machinery is down, the C++ library's own error again.
+    error_machinery.Shutdown();
+    try {
+      g_allocation = ::operator new(g_impossible_size);
+      _exit(12);
+    } catch (const Exception&) {
+      _exit(13);
+    } catch (const std::bad_alloc&) {
+      _exit(0);
+    }
+  });
+  EXPECT_TRUE(outcome.Exited(0)) << outcome.status;
+#endif
 }
 
 TEST(RuntimeCoreTest, ShutdownGivesFaultsBackToTheSystemsDefault) {

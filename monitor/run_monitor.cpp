@@ -1,7 +1,6 @@
 #include "monitor/run_monitor.h"
 
 #include <chrono>
-#include <new>
 #include <optional>
 #include <string>
 #include <thread>
@@ -10,7 +9,6 @@
 #include "monitor/status_record_report.h"
 #include "monitor/text_output.h"
 #include "runtime/exception.h"
-#include "runtime/runtime_errors.h"
 #include "transport/tcp_client.h"
 
 namespace {
@@ -23,32 +21,16 @@ std::string ErrorText(const Exception& error) {
   return "Error: " + error.Message() + " (" + error.ClassName() + ")";
 }
 
-// Runs the guarded part of a handler. Memory that runs out inside the C++
-// library arrives as std::bad_alloc, which is none of the runtime's error
-// objects and would pass every handler and end the process; it is raised as
-// the runtime's own out-of-memory error instead, the one a received text at
-// its limit raises, so the handler that covers the statement takes it.
-template <typename Body>
-void OutOfMemoryAsError(const Body& body) {
-  try {
-    body();
-  } catch (const std::bad_alloc&) {
-    throw EOutOfMemory();
-  }
-}
-
 // One connect attempt; its handler logs a failure and pauses.
 void AttemptConnect(MonitorState& state, const MonitorServices& services) {
   TIdTCPClient& client = *state.StatusClient;
   state.TraceCode = 1100;
   try {
-    OutOfMemoryAsError([&] {
-      client.OpenConnection(kConnectTimeoutMs);
-      if (client.IsConnected()) {
-        state.WasConnected = true;
-        services.output->WriteLine(services.Stamp() + " Connected to " + client.Host());
-      }
-    });
+    client.OpenConnection(kConnectTimeoutMs);
+    if (client.IsConnected()) {
+      state.WasConnected = true;
+      services.output->WriteLine(services.Stamp() + " Connected to " + client.Host());
+    }
   } catch (const Exception& error) {
     services.output->WriteLine(services.Stamp() + ErrorText(error));
     services.pause(kPauseAfterFailedConnectMs);
@@ -60,13 +42,11 @@ void AttemptConnect(MonitorState& state, const MonitorServices& services) {
 void ReadOneByte(MonitorState& state, const MonitorServices& services) {
   TIdTCPClient& client = *state.StatusClient;
   try {
-    OutOfMemoryAsError([&] {
-      char byte = static_cast<char>(client.ReadNextByte());
-      if (byte != 0) {
-        services.output->Write(std::string_view(&byte, 1));
-        state.ReceivedText.Append(byte);
-      }
-    });
+    char byte = static_cast<char>(client.ReadNextByte());
+    if (byte != 0) {
+      services.output->Write(std::string_view(&byte, 1));
+      state.ReceivedText.Append(byte);
+    }
   } catch (const Exception& error) {
     client.CloseConnection();
     services.pause(kPauseAfterFailedReadMs);
@@ -80,26 +60,24 @@ void ReadOneByte(MonitorState& state, const MonitorServices& services) {
 void RunConnectedPass(MonitorState& state, const MonitorServices& services) {
   TIdTCPClient& client = *state.StatusClient;
   try {
-    OutOfMemoryAsError([&] {
-      state.TraceCode = 220;
-      client.WriteLine("GET " + state.RequestPath);
-      services.output->WriteLine(services.Stamp() + " GET " + state.RequestPath);
-      for (;;) {
-        state.TraceCode = 230;
-        ReadOneByte(state, services);
-        state.TraceCode = 240;
-        services.application->PumpMessages();
-        if (state.ReceivedText.HoldsRecordTerminator()) break;
-        if (!client.IsConnected()) break;
-      }
-      if (state.ReceivedText.HoldsRecordTerminator()) {
-        ReportStatusRecord(state, services);
-      } else if (state.WasConnected) {
-        services.output->WriteLine(services.Stamp() + " Disconnected");
-        state.WasConnected = false;
-      }
-      state.ReceivedText.Clear();
-    });
+    state.TraceCode = 220;
+    client.WriteLine("GET " + state.RequestPath);
+    services.output->WriteLine(services.Stamp() + " GET " + state.RequestPath);
+    for (;;) {
+      state.TraceCode = 230;
+      ReadOneByte(state, services);
+      state.TraceCode = 240;
+      services.application->PumpMessages();
+      if (state.ReceivedText.HoldsRecordTerminator()) break;
+      if (!client.IsConnected()) break;
+    }
+    if (state.ReceivedText.HoldsRecordTerminator()) {
+      ReportStatusRecord(state, services);
+    } else if (state.WasConnected) {
+      services.output->WriteLine(services.Stamp() + " Disconnected");
+      state.WasConnected = false;
+    }
+    state.ReceivedText.Clear();
   } catch (const Exception& error) {
     services.output->WriteLine(ErrorText(error) +
                                " LogRec.Trace=" + std::to_string(state.TraceCode));

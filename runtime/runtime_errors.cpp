@@ -26,6 +26,8 @@ std::string EInOutError::MessageFor(int error_code) {
   }
 }
 
+void RaiseOutOfMemory() { throw EOutOfMemory(); }
+
 EConvertError InvalidIntegerError(const std::string& text) {
   return EConvertError("'" + text + "' is not a valid integer value");
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <new>
 #include <string>
 
 #include "runtime/exception.h"
@@ -8,7 +9,14 @@
 // and processor faults. Each reports its own class name for the log.
 
 DECLARE_ERROR_CLASS(EHeapException, Exception);
-DECLARE_FIXED_ERROR_CLASS(EOutOfMemory, EHeapException, "Out of memory");
+/// Exhausted memory. Also a `std::bad_alloc`, the type the C++ library expects
+/// of a failed allocation, so that it may leave an allocation (see
+/// `RaiseOutOfMemory`) and code that takes `std::bad_alloc` still takes it.
+class EOutOfMemory : public EHeapException, public std::bad_alloc {
+ public:
+  EOutOfMemory() : EHeapException("Out of memory") {}
+  const char* ClassName() const override { return "EOutOfMemory"; }
+};
 DECLARE_FIXED_ERROR_CLASS(EInvalidPointer, EHeapException, "Invalid pointer operation");
 DECLARE_ERROR_CLASS(EConvertError, Exception);
 DECLARE_ERROR_CLASS(EThread, Exception);
@@ -43,6 +51,11 @@ class EInOutError : public Exception {
  private:
   int error_code_;
 };
+
+/// A new handler (`std::set_new_handler`) that raises `EOutOfMemory`: with it
+/// installed, every allocation that finds no memory raises the runtime's own
+/// error, which the handlers that take `Exception` take.
+[[noreturn]] void RaiseOutOfMemory();
 
 /// "'%s' is not a valid integer value" for a text that does not convert.
 EConvertError InvalidIntegerError(const std::string& text);

@@ -71,12 +71,11 @@ const std::vector<std::string>& TIdStackWindows::LocalAddressList() {
   return *local_addresses_;
 }
 
-ws::SockAddrIn TIdStackWindows::MakeAddress(int family, const std::string& ip, int port) {
+ws::SockAddrIn TIdStackWindows::MakeAddress(int family, const TIdIPv4Bytes& ip, int port) {
   ws::SockAddrIn address{};
   address.sin_family = static_cast<std::int16_t>(family);
   address.sin_port = SockHostToNet16(static_cast<std::uint16_t>(port));
-  TIdIPv4Bytes bytes = TextToAddress(ip);
-  std::memcpy(&address.sin_addr.s_addr, bytes.data(), 4);
+  std::memcpy(&address.sin_addr.s_addr, ip.data(), 4);
   return address;
 }
 
@@ -101,7 +100,7 @@ int TIdStackWindows::SockBind(ws::Socket s, int family, const std::string& ip, i
   // a datagram to an empty address is an error, not a trip to 0.0.0.0 (which
   // some systems quietly take for this host).
   ws::SockAddrIn address =
-      ip.empty() ? MakeAddress(family, "0.0.0.0", port) : MakeAddress(family, ip, port);
+      MakeAddress(family, ip.empty() ? TIdIPv4Bytes{} : TextToAddress(ip), port);
   return Bind<ws::BindFn>(Entry::bind)(s, reinterpret_cast<const ws::SockAddr*>(&address),
                                        sizeof address);
 }
@@ -111,7 +110,7 @@ int TIdStackWindows::SockClose(ws::Socket s) {
 }
 
 int TIdStackWindows::SockConnect(ws::Socket s, int family, const std::string& ip, int port) {
-  ws::SockAddrIn address = MakeAddress(family, ip, port);
+  ws::SockAddrIn address = MakeAddress(family, TextToAddress(ip), port);
   return Bind<ws::ConnectFn>(Entry::connect)(s, reinterpret_cast<const ws::SockAddr*>(&address),
                                              sizeof address);
 }
@@ -228,7 +227,7 @@ int TIdStackWindows::SockSend(ws::Socket s, const void* buffer, int length, int 
 
 int TIdStackWindows::SockSendTo(ws::Socket s, const void* buffer, int length, int flags,
                                 const std::string& ip, int port) {
-  ws::SockAddrIn address = MakeAddress(ws::kAfInet, ip, port);
+  ws::SockAddrIn address = MakeAddress(ws::kAfInet, TextToAddress(ip), port);
   return Bind<ws::SendToFn>(Entry::sendto)(s, static_cast<const char*>(buffer), length, flags,
                                            reinterpret_cast<const ws::SockAddr*>(&address),
                                            sizeof address);

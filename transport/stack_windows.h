@@ -47,7 +47,7 @@ class TIdStackWindows : public TIdStack {
   TIdIPv4Bytes ParseAddressText(const std::string& text) override;
 
  private:
-  ws::SockAddrIn MakeAddress(int family, const std::string& ip, int port);
+  ws::SockAddrIn MakeAddress(int family, const TIdIPv4Bytes& ip, int port);
   void ReadAddress(const ws::SockAddrIn& address, int* family, int* port, std::string* ip);
 };
 
