@@ -27,12 +27,20 @@ void OnProcessorFault(const Exception& error, CodeAddress code_address) {
 // Without a failure in flight, termination keeps the language's default.
 [[noreturn]] void OnTerminate() {
   if (std::current_exception()) {
-    HandleUncaughtFailure(DescribeCurrentFailure(), CurrentCodeAddress());
+    HandleCurrentFailure(CurrentCodeAddress());
   }
   std::abort();
 }
 
 }  // namespace
+
+void ReportUncaughtFailure(const FailureDescription& failure, CodeAddress code_address) {
+  if (ConsoleMode) {
+    WriteFailureReport(StandardOutput(), StandardStreamSink(StandardStream::kError), failure,
+                       code_address);
+  }
+  EndProcess(1);
+}
 
 RuntimeCoreModule::RuntimeCoreModule() = default;
 RuntimeCoreModule::~RuntimeCoreModule() = default;

@@ -19,9 +19,11 @@
 
 #include "monitor/application.h"
 #include "monitor/failure_report.h"
+#include "monitor/process_end.h"
 #include "monitor/text_output.h"
 #include "runtime/runtime_errors.h"
 #include "tests/support/child_process.h"
+#include "tests/support/failing_allocation.h"
 
 namespace {
 
@@ -59,6 +61,7 @@ void ExecuteIllegalInstruction() { __builtin_trap(); }
 // in standard output's buffer, then fails.
 ChildOutcome FailAfterStartup(std::vector<StartupModule*> modules, void (*fail)()) {
   return RunInChild([&modules, fail] {
+    ConsoleMode = true;  // as the program sets it before its start-up
     StartupSequence sequence(modules);
     sequence.RunStartup();
     SetProcessStartupSequence(&sequence);
@@ -75,7 +78,7 @@ ChildOutcome FailAfterStartup(void (*fail)()) {
 }
 
 TEST(ErrorMachineryTest, FaultsAndFailuresOfOtherThreadsAreReportedWithExitCode1) {
-  const std::string self = ModuleBaseName(ExecutableFileName());
+  const std::string self(ModuleBaseName(ExecutableFileName()));
   const auto head = [](const std::string& module) {
     return "Exception (\\S+) in module " + module + " at [0-9A-F]{8}\\.\r\n";
   };
@@ -151,6 +154,7 @@ TEST(ErrorMachineryTest, WithoutItAFaultEndsAsTheRuntimeErrorOfItsKind) {
 }
 
 TEST(ErrorMachineryTest, ShutdownEmptiesTheHookAndFaultsAreRuntimeErrorsAgain) {
+  ConsoleMode = true;
   ChildOutcome outcome = RunInChild([] {
     RuntimeCoreModule runtime_core;
     ErrorMachineryModule error_machinery;
@@ -209,6 +213,44 @@ TEST(ErrorMachineryTest, AnAllocationThatFindsNoMemoryRaisesTheOutOfMemoryError)
   });
   EXPECT_TRUE(outcome.Exited(0)) << outcome.status;
 #endif
+}
+
+TEST(ErrorMachineryTest, AFailureEscapingWhileMemoryIsExhaustedIsStillReported) {
+  // From the raise on, every allocation fails, and keeps failing through the
+  // report and the shutdown: the report is built without memory.
+  struct Case {
+    const char* title;
+    void (*raise)();
+    const char* second_line;
+  } cases[] = {
+      {"error object", [] { throw Exception("no memory"); }, "no memory."},
+      {"out of memory itself", [] { throw EOutOfMemory(); }, "Out of memory."},
+      {"foreign object", [] { throw 7; }, ""},
+  };
+  const std::string self(ModuleBaseName(ExecutableFileName()));
+  for (const Case& c : cases) {
+    ChildOutcome outcome = RunInChild([&c] {
+      ConsoleMode = true;
+      RuntimeCoreModule runtime_core;
+      ErrorMachineryModule error_machinery;
+      StartupSequence sequence({&runtime_core, &error_machinery});
+      sequence.RunStartup();
+      SetProcessStartupSequence(&sequence);
+      StandardOutput().WriteLine("last log line");
+      try {
+        FailAllocation(1, true);
+        c.raise();
+      } catch (...) {
+        HandleCurrentFailure(CurrentCodeAddress());
+      }
+    });
+    EXPECT_TRUE(outcome.Exited(1)) << c.title << ": " << outcome.status;
+    EXPECT_EQ(outcome.out, "last log line\r\n") << c.title;
+    EXPECT_TRUE(std::regex_match(
+        outcome.err, std::regex("Exception \\S+ in module " + self + " at [0-9A-F]{8}\\.\r\n" +
+                                c.second_line + "\r\n\r\n")))
+        << c.title << ": " << outcome.err;
+  }
 }
 
 TEST(RuntimeCoreTest, ShutdownGivesFaultsBackToTheSystemsDefault) {

@@ -47,7 +47,8 @@ ConsoleSink& StandardStreamSink(StandardStream stream);
 /// otherwise show a fixed text it does not mean.
 int IoErrorNumberFromSystemError(int system_error);
 
-/// Converts the text of a report from the system's character set to that of
-/// the console, in place, never changing its length. Nothing to do where the
-/// console has no character set of its own (POSIX).
-void ConvertToConsoleCharacterSet(std::string* text);
+/// Converts the `size` bytes of a report from the system's character set to
+/// that of the console, in place, never changing their length. Nothing to do
+/// where the console has no character set of its own (POSIX). Allocates
+/// nothing.
+void ConvertToConsoleCharacterSet(char* text, std::size_t size);

@@ -111,6 +111,6 @@ int IoErrorNumberFromSystemError(int system_error) {
   return system_error;
 }
 
-void ConvertToConsoleCharacterSet(std::string*) {
+void ConvertToConsoleCharacterSet(char*, std::size_t) {
   // A terminal shows the bytes in the one character set of the locale.
 }

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/fault_text.h"
 #include "platform/process.h"
@@ -17,22 +18,23 @@ bool FindCodeModule(CodeAddress address, CodeModule* module) {
   char path[MAX_PATH + 1];
   DWORD length = GetModuleFileNameA(static_cast<HMODULE>(region.AllocationBase), path, MAX_PATH);
   if (length == 0) return false;
-  module->file_name.assign(path, length);
+  std::memcpy(module->file_name, path, length);
+  module->file_name[length] = '\0';
   module->base = reinterpret_cast<CodeAddress>(region.AllocationBase);
   return true;
 }
 
-std::string ExecutableFileName() {
-  char path[MAX_PATH + 1];
-  DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  return std::string(path, length);
+void FindExecutableFile(CodeModule* module) {
+  static_assert(kModuleFileNameSize > MAX_PATH);
+  DWORD length = GetModuleFileNameA(nullptr, module->file_name, MAX_PATH);
+  module->file_name[length] = '\0';
 }
 
-std::string ModuleBaseName(const std::string& file_name) {
+std::string_view ModuleBaseName(std::string_view file_name) {
   // The loader names files with backslashes; a forward slash is a directory
   // separator to the system as well.
   std::size_t separator = file_name.find_last_of("\\/");
-  return separator == std::string::npos ? file_name : file_name.substr(separator + 1);
+  return separator == std::string_view::npos ? file_name : file_name.substr(separator + 1);
 }
 
 void EndProcessNow(int exit_code) { ExitProcess(static_cast<UINT>(exit_code)); }
