@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -13,3 +14,11 @@
 /// most three digits. An address wider than eight digits (a 64-bit process)
 /// keeps all of them and makes the line that much longer.
 std::string RuntimeErrorLine(std::uint8_t number, CodeAddress address);
+
+/// Room for the line with a 16-digit address, and for CR LF after it.
+inline constexpr std::size_t kRuntimeErrorLineSize = 21 + 2 * sizeof(CodeAddress) + 2;
+
+/// The same line in a fixed area, with no library call at all, so that it
+/// can be made inside a signal handler; returns its length.
+std::size_t FormatRuntimeErrorLine(std::uint8_t number, CodeAddress address,
+                                   char (&line)[kRuntimeErrorLineSize]);

@@ -70,6 +70,23 @@ CodeAddress CurrentCodeAddress();
 /// the system's default treatment (the process dies with the signal).
 using ProcessorFaultRoutine = void (*)(const Exception& error, CodeAddress code_address);
 
+/// Receives a fault that arrives while a fault is being reported, on the
+/// reporting thread itself, or the report's running out of time (it may wait
+/// for a lock that the faulting code holds): the runtime error number of the
+/// fault's kind (200 division by zero, 201 range, 202 stack overflow, 205
+/// floating-point overflow, 206 underflow, 207 invalid floating-point
+/// operation, 215 integer overflow, 216 access violation, 218 privileged
+/// instruction, 255 any other) and the faulting instruction's address. It runs
+/// inside a signal handler while the report may hold any lock: it may only
+/// make async-signal-safe calls (no allocation) and must end the process.
+/// Without one, the process ends at once with the number as its exit code.
+using FaultDuringReportRoutine = void (*)(std::uint8_t runtime_error_number,
+                                          CodeAddress code_address);
+
+/// How long the report of a processor fault may take before it counts as
+/// hung and ends as `FaultDuringReportRoutine` of the fault it reports.
+inline constexpr unsigned kFaultReportTimeLimitSeconds = 5;
+
 /// While an object of this class lives, processor faults of every thread go
 /// to a routine: invalid memory accesses (as `EAccessViolation`, or
 /// `EStackOverflow` when the stack ran out), arithmetic faults (`EDivByZero`,
@@ -82,11 +99,18 @@ using ProcessorFaultRoutine = void (*)(const Exception& error, CodeAddress code_
 /// Signals that another process sends (kill, sigqueue) are not processor
 /// faults: they keep their default treatment, as do console interrupts, for
 /// which nothing is installed. At most one object exists at a time.
+///
+/// One fault is reported at a time: a fault of another thread meanwhile waits
+/// for the report to end the process. A fault of the reporting thread itself
+/// goes to the `FaultDuringReportRoutine` at once, and so, on POSIX systems,
+/// does the reported fault when its report takes longer than
+/// `kFaultReportTimeLimitSeconds`: a report never hangs the process.
 class ProcessorFaultHandlers final {
  public:
   /// Installs the handlers. Raises `Exception` when the system refuses them
   /// or another object is alive; nothing stays installed then.
-  static std::unique_ptr<ProcessorFaultHandlers> Install(ProcessorFaultRoutine routine);
+  static std::unique_ptr<ProcessorFaultHandlers> Install(
+      ProcessorFaultRoutine routine, FaultDuringReportRoutine during_report = nullptr);
 
   /// Puts back the treatment that was in place before. Called while a fault is
   /// being reported (on the alternate stack) it keeps that stack's memory: the
