@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "platform/process.h"
+#include "platform/code_address.h"
 #include "runtime/exception.h"
 
 /// What the top-level handler shows of a failure: the class name of the

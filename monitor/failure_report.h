@@ -4,8 +4,8 @@
 #include <string_view>
 
 #include "monitor/failure_description.h"
+#include "platform/code_address.h"
 #include "platform/console.h"
-#include "platform/process.h"
 
 class TextOutput;
 

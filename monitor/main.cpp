@@ -6,7 +6,7 @@
 #include "monitor/process_modules.h"
 #include "monitor/run_monitor.h"
 #include "monitor/startup_sequence.h"
-#include "platform/process.h"
+#include "platform/code_address.h"
 
 int main() {
   ConsoleMode = true;

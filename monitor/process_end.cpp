@@ -8,6 +8,7 @@
 #include "monitor/runtime_error_line.h"
 #include "monitor/startup_sequence.h"
 #include "monitor/text_output.h"
+#include "platform/process.h"
 #include "runtime/exception.h"
 #include "runtime/runtime_errors.h"
 

@@ -2,7 +2,8 @@
 
 #include <cstdint>
 
-#include "platform/process.h"
+#include "platform/code_address.h"
+#include "runtime/exception.h"
 
 class TextOutput;
 struct FailureDescription;

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/process.h"
+#include "platform/code_address.h"
 
 /// The line with which a runtime error ends the process, laid out on the
 /// template "Runtime error     at 00000000": the number in decimal with its last

@@ -1,6 +1,6 @@
-// The parts of the process services that every system shares.
+// The parts of the code address services that every system shares.
 
-#include "platform/process.h"
+#include "platform/code_address.h"
 
 #include <cstdio>
 
