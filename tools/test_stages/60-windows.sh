@@ -8,14 +8,9 @@
 #   host/   the Linux side of the end-to-end tests
 #   wine/   a Wine prefix of our own, made fresh on every run
 set -euo pipefail
-cd "$(dirname "${BASH_SOURCE[0]}")/../.."
+source "$(dirname "${BASH_SOURCE[0]}")/stage_lib.sh"
 
 out=build-windows
-jobs=${JOBS:-2}
-run() {
-  echo "+ $*" >&2
-  "$@"
-}
 
 # A prefix made by 64-bit Wine alone can't start 32-bit programs, and one left
 # from another Wine version may not start at all: always begin afresh.
