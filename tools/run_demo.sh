@@ -17,6 +17,7 @@ build=${BUILD_DIR:-$repo/build-demo}
 
 # The build tools: installed here when missing (as root), or named in the
 # command to run as root.
+# shellcheck source=tools/packages.sh
 source "$repo/tools/packages.sh"
 ensure_packages demo cmake ninja-build g++
 for tool in cmake ninja c++; do

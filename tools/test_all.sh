@@ -18,6 +18,7 @@ set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo"
+# shellcheck source=tools/packages.sh
 source tools/packages.sh
 
 export JOBS=${JOBS:-$(nproc)}

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Every C and C++ source is formatted by the checked-in .clang-format.
 set -euo pipefail
+# shellcheck source=tools/test_stages/stage_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/stage_lib.sh"
 
 mapfile -t files < <(git ls-files '*.cpp' '*.h' '*.c' '*.cc')

@@ -12,6 +12,7 @@
 #   bash tools/test_stages/20-sanitizers.sh          both builds
 #   SANITIZERS=thread bash tools/...                  one of them
 set -euo pipefail
+# shellcheck source=tools/test_stages/stage_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/stage_lib.sh"
 
 sanitizers=${SANITIZERS:-"address thread"}

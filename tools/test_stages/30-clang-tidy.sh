@@ -4,6 +4,7 @@
 # every warning an error. Uses the compile commands of a build directory of
 # its own (build-tidy/), which it only configures.
 set -euo pipefail
+# shellcheck source=tools/test_stages/stage_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/stage_lib.sh"
 
 dir=build-tidy

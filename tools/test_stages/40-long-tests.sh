@@ -7,9 +7,10 @@
 # 1 MiB. The two run side by side, on ports of their own: about 2 minutes
 # after the build on a 2-core machine.
 set -euo pipefail
+# shellcheck source=tools/test_stages/stage_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/stage_lib.sh"
 
-build=build-long
+build="build-long"
 soak_port=47833
 
 run cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWARNINGS_AS_ERRORS=ON \

@@ -10,10 +10,11 @@
 #   bash tools/test_stages/50-fuzz.sh            from the repository root
 #   FUZZ_SECONDS=600 bash tools/test_stages/50-fuzz.sh   a longer run
 set -euo pipefail
+# shellcheck source=tools/test_stages/stage_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/stage_lib.sh"
 
 seconds=${FUZZ_SECONDS:-60}
-build=build-fuzz
+build="build-fuzz"
 
 run env CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWARNINGS_AS_ERRORS=ON \

@@ -9,6 +9,7 @@
 #   host/   the Linux side of the end-to-end tests
 #   wine/   a Wine prefix of our own, made fresh on every run
 set -euo pipefail
+# shellcheck source=tools/test_stages/stage_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/stage_lib.sh"
 
 out=build-windows

@@ -14,9 +14,10 @@
 # Needs root (dpkg). Refuses to run when a status-monitor package is already
 # installed, rather than replace and purge it.
 set -euo pipefail
+# shellcheck source=tools/test_stages/stage_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/stage_lib.sh"
 
-build=build-package
+build="build-package"
 port=47838
 max_exposure=1.5
 
