@@ -4,15 +4,10 @@
 # every warning an error. Uses the compile commands of a build directory of
 # its own (build-tidy/), which it only configures.
 set -euo pipefail
-cd "$(dirname "${BASH_SOURCE[0]}")/../.."
+# shellcheck source=tools/test_stages/stage_lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/stage_lib.sh"
 
-jobs=${JOBS:-2}
 dir=build-tidy
-
-run() {
-  echo "+ $*" >&2
-  "$@"
-}
 
 run cmake -S . -B "$dir" -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DWARNINGS_AS_ERRORS=ON
 
