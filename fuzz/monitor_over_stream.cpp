@@ -7,6 +7,7 @@
 #include "monitor/run_monitor.h"
 #include "monitor/text_output.h"
 #include "transport/anti_freeze.h"
+#include "transport/scoped_stack_class.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ class NoSleepAntiFreeze final : public TIdAntiFreezeBase {
 
 StreamRunResult RunMonitorOverStream(const StreamScript& script, std::size_t received_text_limit,
                                      ConsoleSink& sink) {
-  SocketStackClass = &StackClassOf<ScriptedStreamStack>;
+  ScopedStackClass stack_class(&StackClassOf<ScriptedStreamStack>);
   ScriptedStreamStack::SetScript(script);
   NoSleepAntiFreeze anti_freeze;
   TApplication application;

@@ -21,7 +21,7 @@ void EnsureThreadMessageQueue();
 /// Appends a message to the queue of `thread`. Returns false, and posts
 /// nothing, when that thread has no queue (never made one, or has ended).
 /// Thread-safe: any thread may post to any thread.
-bool PostThreadMessage(std::thread::id thread, const ThreadMessage& message);
+bool PutThreadMessage(std::thread::id thread, const ThreadMessage& message);
 
 /// Takes the oldest message of the calling thread's queue, without waiting:
 /// nothing when the queue is empty. Gives the thread a queue if it had none.

@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "platform/dynamic_library.h"
-#include "transport/stack_windows.h"
+#include "transport/sockets_library_stack.h"
 #include "transport/tcp_client.h"
 #include "transport/transport_errors.h"
 #include "transport/transport_module.h"
