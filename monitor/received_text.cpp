@@ -30,3 +30,19 @@ void ReceivedTextBuffer::Clear() {
   std::vector<char>().swap(text_);
   terminator_.Reset();
 }
+
+std::size_t ReceivedTextBuffer::AppendRun(std::string_view bytes) {
+  std::size_t taken = terminator_.FeedUntilFound(bytes);
+  // Fits the memory held: no reallocation, nothing can fail.
+  text_.insert(text_.end(), bytes.data(), bytes.data() + taken);
+  return taken;
+}
+
+void ReceivedTextBuffer::DropLastByte() {
+  text_.pop_back();
+  // The search's state depends only on the text's last bytes, fewer than the
+  // terminator's length: feed them again from the start.
+  terminator_.Reset();
+  std::size_t tail = std::min(text_.size(), kRecordTerminator.size() - 1);
+  for (std::size_t i = text_.size() - tail; i < text_.size(); ++i) terminator_.Feed(text_[i]);
+}

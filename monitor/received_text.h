@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <string_view>
 #include <vector>
@@ -18,6 +19,23 @@ class ReceivedTextBuffer {
   /// Appends one byte. Raises EOutOfMemory when the text already holds `Limit()`
   /// bytes or memory for it runs out; the text is then unchanged.
   void Append(char byte);
+
+  /// Bytes that AppendRun can take now: as many as Append would take one by
+  /// one without growing the memory or reaching the limit.
+  std::size_t RoomWithoutGrowing() const {
+    return std::min(text_.capacity(), limit_) - std::min(text_.size(), limit_);
+  }
+
+  /// Appends bytes from the front of `bytes` up to the one after which the
+  /// text holds the terminator, or all of them; returns how many. The same as
+  /// Append of each, stopping as soon as HoldsRecordTerminator() is true.
+  /// REQUIRES: `bytes` holds no NUL and no more than RoomWithoutGrowing().
+  std::size_t AppendRun(std::string_view bytes);
+
+  /// Takes back the last byte appended, for a run whose last byte turns out
+  /// not to belong to the text. REQUIRES: the text is not empty and the
+  /// terminator, if it is in the text, was completed by that byte or not at all.
+  void DropLastByte();
 
   /// True when the text contains "</StatusChange>".
   bool HoldsRecordTerminator() const { return terminator_.Found(); }

@@ -1,8 +1,11 @@
 #include "monitor/run_monitor.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "monitor/application.h"
@@ -37,11 +40,60 @@ void AttemptConnect(MonitorState& state, const MonitorServices& services) {
   }
 }
 
-// One read attempt: the byte is echoed, then kept. A failure closes the
-// connection, so the receive loop ends at its connected test.
+// Several read attempts in one step, over bytes the client already holds:
+// the same effect as reading, echoing and appending them one at a time, each
+// followed by the loop's steps 240 (trace code, event pump), the record test
+// and the connected test, while none of those would have done anything but
+// go on. The run is cut so that this holds:
+// - the client hands out a run only when each single-byte read would be
+//   served from its buffer and each connected test would answer true
+//   without side effects (see BufferedRun);
+// - no message is pending, so each skipped pump would have found the queue
+//   empty; the loop pumps after the run, as after any read;
+// - the echo of every byte but the last stays in the output buffer (see
+//   RoomBeforeWriteOut), so a write-out, and a failed one, can only come at
+//   the last byte, as it would have;
+// - the text takes every byte without growing or reaching its limit, so
+//   appending cannot fail (growth and the out-of-memory error keep to the
+//   byte path);
+// - the run ends at the first NUL (the byte path drops it) and at the byte
+//   that completes the record terminator.
+// Returns false, having done nothing, when the next byte needs the byte path.
+bool ReadBufferedRun(MonitorState& state, const MonitorServices& services) {
+  TIdTCPClient& client = *state.StatusClient;
+  std::string_view run = client.BufferedRun();
+  if (run.empty() || state.ReceivedText.HoldsRecordTerminator() ||
+      services.application->MessagesPending()) {
+    return false;
+  }
+  std::size_t size = std::min(
+      {run.size(), services.output->RoomBeforeWriteOut(), state.ReceivedText.RoomWithoutGrowing()});
+  if (const void* nul = std::memchr(run.data(), 0, size)) {
+    size = static_cast<std::size_t>(static_cast<const char*>(nul) - run.data());
+  }
+  if (size == 0) return false;
+  const std::size_t taken = state.ReceivedText.AppendRun(run.substr(0, size));
+  const auto count = static_cast<std::int32_t>(taken);
+  try {
+    services.output->Write(run.substr(0, taken));
+  } catch (...) {
+    // The last byte's echo failed: it was read but, like any byte whose echo
+    // fails, not appended; the bytes before it were.
+    state.ReceivedText.DropLastByte();
+    client.ConsumeBufferedRun(count);
+    throw;
+  }
+  client.ConsumeBufferedRun(count);
+  return true;
+}
+
+// One read attempt (or a run of them, above): the byte is echoed, then kept.
+// A failure closes the connection, so the receive loop ends at its connected
+// test.
 void ReadOneByte(MonitorState& state, const MonitorServices& services) {
   TIdTCPClient& client = *state.StatusClient;
   try {
+    if (ReadBufferedRun(state, services)) return;
     char byte = static_cast<char>(client.ReadNextByte());
     if (byte != 0) {
       services.output->Write(std::string_view(&byte, 1));
