@@ -100,6 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     state ^= state << 5;
     return 1 + state % most;
   };
+  const StreamScript chosen_script = script;
   const Run chosen = RunWith(script, limit);
 
   // The loop against the byte-by-byte reference, in each chunking.
@@ -107,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   comparison.received_text_limit = limit;
   comparison.console = console;
   comparison.failing_write = failing_write;
-  for (const StreamScript* chunking : {&script, &single_script, &whole_script}) {
+  for (const StreamScript* chunking : {&chosen_script, &single_script, &whole_script}) {
     comparison.script = *chunking;
     const LoopRecord reference = RecordRun(comparison, &RunByteByByteMonitor);
     const LoopRecord fast = RecordRun(comparison, nullptr);
