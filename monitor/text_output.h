@@ -41,16 +41,13 @@ class TextOutput {
   /// Bytes waiting in the buffer.
   std::size_t Pending() const { return used_; }
 
-  /// How many bytes one Write may take with the same effect as that many
-  /// one-byte statements: the buffer would be written out at the last of
-  /// them at the earliest, so the single Write writes out the same block at
-  /// the same byte, or fails there with the same bytes dropped. 1 on a
-  /// character device (every statement writes out); 0 until the first
-  /// statement has opened the stream (opening may fail at any statement).
-  std::size_t RoomBeforeWriteOut() const {
-    if (!open_) return 0;
-    return character_device_ ? 1 : kBufferSize - used_;
-  }
+  /// Writes `bytes` with the effect of one Write statement per byte: the
+  /// same write-outs (every byte on a character device, each full block
+  /// otherwise) at the same bytes, without a call per byte. `*done` counts
+  /// the bytes whose statements have run; when a statement fails (opening
+  /// the stream or a write-out), it raises that statement's EInOutError and
+  /// `*done` includes the byte of the failed statement.
+  void WriteBytewise(std::string_view bytes, std::size_t* done);
 
  private:
   void Append(std::string_view text);
