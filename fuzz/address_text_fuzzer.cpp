@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "runtime/runtime_errors.h"
-#include "transport/stack_windows.h"
+#include "transport/sockets_library_stack.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include "monitor/text_output.h"
 #include "runtime/exception.h"
 #include "transport/anti_freeze.h"
+#include "transport/scoped_stack_class.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ class NoSleepAntiFreeze final : public TIdAntiFreezeBase {
 StreamRunResult RunMonitorOverStream(const StreamScript& script, std::size_t received_text_limit,
                                      ConsoleSink& sink, MonitorLoop loop) {
   if (loop == nullptr) loop = static_cast<MonitorLoop>(&RunMonitor);
-  SocketStackClass = &StackClassOf<ScriptedStreamStack>;
+  ScopedStackClass stack_class(&StackClassOf<ScriptedStreamStack>);
   ScriptedStreamStack::SetScript(script);
   NoSleepAntiFreeze anti_freeze;
   TApplication application;

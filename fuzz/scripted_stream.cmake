@@ -9,4 +9,7 @@ if(NOT TARGET scripted_stream)
     ${CMAKE_CURRENT_LIST_DIR}/scripted_stream_stack.cpp
   )
   target_link_libraries(scripted_stream PUBLIC monitor_core)
+  if(TARGET ws2_32)  # the peer's forwarded calls load it
+    add_dependencies(scripted_stream ws2_32)
+  endif()
 endif()

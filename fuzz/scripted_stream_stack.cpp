@@ -127,33 +127,15 @@ void ScriptedStreamStack::SockLocalName(ws::Socket, int* family, int* port, std:
 
 int ScriptedStreamStack::SockSetOption(ws::Socket, int, int, const void*, int) { return 0; }
 
-// Nothing below is on the client's path; each fails plainly if it is reached.
-void ScriptedStreamStack::FillLocalAddressList() {}
-std::string ScriptedStreamStack::FirstLocalAddress() { return "127.0.0.1"; }
-const std::vector<std::string>& ScriptedStreamStack::LocalAddressList() {
-  static const std::vector<std::string> kLocal{"127.0.0.1"};
-  return kLocal;
-}
-ws::Socket ScriptedStreamStack::SockAccept(ws::Socket, std::string*, int*) {
-  Fail(ws::kWsaENotSock);
-  return ws::kInvalidSocket;
-}
 std::string ScriptedStreamStack::SockLookupHost(const std::string&) {
   CheckSocketResult(Fail(ws::kWsaHostNotFound));
   return {};
 }
-std::string ScriptedStreamStack::SockHostName() { return "localhost"; }
-std::string ScriptedStreamStack::SockLookupAddress(const std::string&) { return {}; }
-int ScriptedStreamStack::SockServicePort(const std::string&) { return -1; }
-std::vector<std::string> ScriptedStreamStack::SockPortServices(int) { return {}; }
-std::uint16_t ScriptedStreamStack::SockHostToNet16(std::uint16_t v) {
-  return static_cast<std::uint16_t>((v >> 8) | (v << 8));
+
+ws::Socket ScriptedStreamStack::SockAccept(ws::Socket, std::string*, int*) {
+  Fail(ws::kWsaENotSock);
+  return ws::kInvalidSocket;
 }
-std::uint16_t ScriptedStreamStack::SockNetToHost16(std::uint16_t v) { return SockHostToNet16(v); }
-std::uint32_t ScriptedStreamStack::SockHostToNet32(std::uint32_t v) {
-  return (v >> 24) | ((v >> 8) & 0xFF00U) | ((v << 8) & 0xFF0000U) | (v << 24);
-}
-std::uint32_t ScriptedStreamStack::SockNetToHost32(std::uint32_t v) { return SockHostToNet32(v); }
 int ScriptedStreamStack::SockListen(ws::Socket, int) { return Fail(ws::kWsaENotSock); }
 int ScriptedStreamStack::SockReceiveFrom(ws::Socket, void*, int, int, std::string*, int*) {
   return Fail(ws::kWsaENotSock);
@@ -164,8 +146,3 @@ int ScriptedStreamStack::SockSendTo(ws::Socket, const void*, int, int, const std
 int ScriptedStreamStack::SockGetOption(ws::Socket, int, int, void*, int*) {
   return Fail(ws::kWsaENotSock);
 }
-std::string ScriptedStreamStack::FormatAddressText(const TIdIPv4Bytes& bytes) {
-  return std::to_string(bytes[0]) + "." + std::to_string(bytes[1]) + "." +
-         std::to_string(bytes[2]) + "." + std::to_string(bytes[3]);
-}
-TIdIPv4Bytes ScriptedStreamStack::ParseAddressText(const std::string&) { return {127, 0, 0, 1}; }

@@ -8,9 +8,11 @@
 //
 // Install it through the stack class seam before the first transport
 // component is created:
-//   SocketStackClass = &StackClassOf<ScriptedStreamStack>;
+//   ScopedStackClass stack_class(&StackClassOf<ScriptedStreamStack>);
 // and describe the peer with ScriptedStreamStack::SetScript. Only one stack
-// of this kind serves at a time (the process has one socket stack).
+// of this kind serves at a time (the process has one socket stack). It
+// forwards what it does not serve itself to the stack over the sockets
+// library, which is therefore loaded (from beside the executable) as usual.
 
 #include <cstddef>
 #include <cstdint>
@@ -19,7 +21,7 @@
 #include <string_view>
 #include <vector>
 
-#include "transport/socket_stack.h"
+#include "transport/forwarding_stack.h"
 
 /// What the one peer does.
 struct StreamScript {
@@ -35,7 +37,7 @@ struct StreamScript {
   int connects_accepted = 1;
 };
 
-class ScriptedStreamStack final : public TIdStack {
+class ScriptedStreamStack final : public ForwardingStack {
  public:
   /// Replaces the peer and starts its stream from the beginning.
   static void SetScript(StreamScript script);
@@ -44,40 +46,34 @@ class ScriptedStreamStack final : public TIdStack {
   static std::size_t Receives();
   static std::size_t BytesSent();
 
-  void FillLocalAddressList() override;
-  std::string FirstLocalAddress() override;
-  const std::vector<std::string>& LocalAddressList() override;
-  ws::Socket SockAccept(ws::Socket s, std::string* peer_ip, int* peer_port) override;
+  // The calls on the client's path, served by the peer.
   int SockBind(ws::Socket s, int family, const std::string& ip, int port) override;
   int SockClose(ws::Socket s) override;
   int SockConnect(ws::Socket s, int family, const std::string& ip, int port) override;
-  std::string SockLookupHost(const std::string& host) override;
-  std::string SockHostName() override;
-  std::string SockLookupAddress(const std::string& ip) override;
-  int SockServicePort(const std::string& service) override;
-  std::vector<std::string> SockPortServices(int port) override;
-  std::uint16_t SockHostToNet16(std::uint16_t value) override;
-  int SockListen(ws::Socket s, int backlog) override;
-  std::uint16_t SockNetToHost16(std::uint16_t value) override;
-  std::uint32_t SockHostToNet32(std::uint32_t value) override;
-  std::uint32_t SockNetToHost32(std::uint32_t value) override;
   int SockReceive(ws::Socket s, void* buffer, int length, int flags) override;
-  int SockReceiveFrom(ws::Socket s, void* buffer, int length, int flags, std::string* sender_ip,
-                      int* sender_port) override;
   int SockSelect(TIdSocketList* read, TIdSocketList* write, TIdSocketList* error,
                  int timeout_ms) override;
   int SockSend(ws::Socket s, const void* buffer, int length, int flags) override;
-  int SockSendTo(ws::Socket s, const void* buffer, int length, int flags, const std::string& ip,
-                 int port) override;
   int SockSetOption(ws::Socket s, int level, int option, const void* value, int length) override;
   ws::Socket SockCreate(int family, int type, int protocol) override;
   int SockShutdown(ws::Socket s, int how) override;
   int SockLastError() override;
   void SockPeerName(ws::Socket s, int* family, int* port, std::string* ip) override;
   void SockLocalName(ws::Socket s, int* family, int* port, std::string* ip) override;
+  /// No name is known: a run never leaves the process.
+  std::string SockLookupHost(const std::string& host) override;
+
+  // The peer's sockets are numbers of its own, unknown to the library: the
+  // other calls that take a socket fail with "not a socket" rather than
+  // reach the library with them. The calls without a socket (address
+  // texts, byte order, error texts) are the library stack's.
+  ws::Socket SockAccept(ws::Socket s, std::string* peer_ip, int* peer_port) override;
+  int SockListen(ws::Socket s, int backlog) override;
+  int SockReceiveFrom(ws::Socket s, void* buffer, int length, int flags, std::string* sender_ip,
+                      int* sender_port) override;
+  int SockSendTo(ws::Socket s, const void* buffer, int length, int flags, const std::string& ip,
+                 int port) override;
   int SockGetOption(ws::Socket s, int level, int option, void* value, int* length) override;
-  std::string FormatAddressText(const TIdIPv4Bytes& bytes) override;
-  TIdIPv4Bytes ParseAddressText(const std::string& text) override;
 
  private:
   /// -1 with `code` as the calling thread's last error.

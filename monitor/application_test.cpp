@@ -20,14 +20,14 @@ TEST(ApplicationTest, QuitMessageIsTakenByTheNextPumpAndChangesNothing) {
   TApplication application;
   std::thread::id main_thread = std::this_thread::get_id();
   std::thread poster([main_thread] {
-    EXPECT_TRUE(PostThreadMessage(main_thread, {kQuitMessage, 0, 0}));
-    EXPECT_TRUE(PostThreadMessage(main_thread, {0x401, 0, 0}));
+    EXPECT_TRUE(PutThreadMessage(main_thread, {kQuitMessage, 0, 0}));
+    EXPECT_TRUE(PutThreadMessage(main_thread, {0x401, 0, 0}));
   });
   poster.join();
   application.PumpMessages();
   EXPECT_FALSE(TakeThreadMessage().has_value());
   // And the pump goes on working afterwards.
-  ASSERT_TRUE(PostThreadMessage(main_thread, {kQuitMessage, 0, 0}));
+  ASSERT_TRUE(PutThreadMessage(main_thread, {kQuitMessage, 0, 0}));
   application.PumpMessages();
   EXPECT_FALSE(TakeThreadMessage().has_value());
 }

@@ -11,6 +11,7 @@
 #include "monitor/application.h"
 #include "monitor/status_record_report.h"
 #include "monitor/text_output.h"
+#include "monitor/version.h"
 #include "runtime/exception.h"
 #include "transport/tcp_client.h"
 
@@ -168,7 +169,7 @@ void RunMonitor(const MonitorSettings& settings) {
 
 void RunMonitor(const MonitorSettings& settings, const MonitorServices& services,
                 MonitorState& state) {
-  services.output->WriteLine("Version: 15.2.23.6");
+  services.output->WriteLine(std::string("Version: ") + kProgramVersion);
   services.output->WriteLine();
   state.TraceCode = 100;
   state.StatusClient = std::make_unique<TIdTCPClient>();

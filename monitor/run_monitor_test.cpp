@@ -21,16 +21,20 @@
 #include "monitor/fake_console_sink.h"
 #include "monitor/text_output.h"
 #include "runtime/runtime_errors.h"
+#include "transport/scoped_stack_class.h"
 #include "transport/socket_stack.h"
-#include "transport/stack_windows.h"
 #include "transport/tcp_client.h"
+#include "transport/testing/fault_injecting_stack.h"
 #include "transport/testing/loopback_peer.h"
 
 namespace {
 
 struct StopMonitor {};  // not derived from Exception
 
+using testing_support::FaultInjectingStack;
+using testing_support::FaultPlan;
 using testing_support::ScopedFd;
+using testing_support::StackOperation;
 
 // One accepted connection, seen from the server's side.
 class Peer {
@@ -360,44 +364,19 @@ TEST_F(RunMonitorTest, TextBeyondTheLimitIsAReadFailureAndMemoryStaysBounded) {
   EXPECT_EQ("01234567", small.ReceivedText.Text());
 }
 
-// A stack whose next send fails with a chosen Windows Sockets code, chosen at
-// run time through the stack class like any other stack.
-std::atomic<int> next_send_failure{0};
-
-class SendFailingStack : public TIdStackWindows {
- public:
-  int SockSend(ws::Socket s, const void* buffer, int length, int flags) override {
-    if (int code = next_send_failure.exchange(0)) {
-      last_error_ = code;
-      return -1;
-    }
-    return TIdStackWindows::SockSend(s, buffer, length, flags);
-  }
-  int SockLastError() override {
-    if (int code = std::exchange(last_error_, 0)) return code;
-    return TIdStackWindows::SockLastError();
-  }
-
- private:
-  int last_error_ = 0;
-};
-
+// The stack fails the calls a test plans, chosen at run time through the
+// stack class like any other stack.
 class RunMonitorWithFailingStackTest : public RunMonitorTest {
  protected:
-  void SetUp() override {
-    saved_class_ = SocketStackClass;
-    SocketStackClass = &StackClassOf<SendFailingStack>;
-  }
-  void TearDown() override {
-    next_send_failure = 0;
-    SocketStackClass = saved_class_;
-  }
-  TIdStackClass saved_class_ = nullptr;
+  void SetUp() override { FaultPlan::Get().Clear(); }
+  void TearDown() override { FaultPlan::Get().Clear(); }
+
+  ScopedStackClass stack_class_{&StackClassOf<FaultInjectingStack>};
 };
 
 TEST_F(RunMonitorWithFailingStackTest, RequestThatCannotBeSentIsAPassFailureAt220) {
   ScriptedServer server({[&](Peer& peer) { peer.WaitForClose(); }});
-  next_send_failure = 10054;
+  FaultPlan::Get().Fail(StackOperation::kSend, 10054);
   stop_after_pauses_ = 1;
   Run(server.Port());
   // No pause after the pass failure; the next cycle finds the client closed

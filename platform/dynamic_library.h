@@ -7,10 +7,10 @@
 /// A shared library loaded by file name, released when the object dies.
 class DynamicLibrary final {
  public:
-  /// Loads `file_name`. A bare file name is looked up in the executable's
-  /// own directory first, then the way the operating system searches for
-  /// libraries. On failure returns null and stores the system's error code
-  /// in `*error_code`.
+  /// Loads `file_name` the way the operating system's loader does: a path is
+  /// opened as it is, a bare file name is searched for on the system's
+  /// library search path. On failure returns null and stores the system's
+  /// error code in `*error_code`.
   static std::unique_ptr<DynamicLibrary> Load(const std::string& file_name,
                                               std::int32_t* error_code);
 
@@ -30,5 +30,7 @@ class DynamicLibrary final {
 /// trailing line break.
 std::string SystemErrorText(std::int32_t code);
 
-/// File name of the Windows Sockets library on this platform.
-extern const char* const kSocketsLibraryFileName;
+/// The directory of the running executable, as an absolute path ending with
+/// the system's directory separator, or an empty text when the system cannot
+/// tell. Symbolic links to the executable are resolved.
+std::string ExecutableDirectory();

@@ -7,12 +7,6 @@
 #include <cerrno>
 #include <cstring>
 
-const char* const kSocketsLibraryFileName = "libws2_32.so";
-
-namespace {
-
-// The directory of the running executable with a trailing slash, or an empty
-// text when the system cannot tell.
 std::string ExecutableDirectory() {
   char path[PATH_MAX];
   ssize_t length = readlink("/proc/self/exe", path, sizeof path);
@@ -21,25 +15,9 @@ std::string ExecutableDirectory() {
   return directory.substr(0, directory.rfind('/') + 1);
 }
 
-// A bare file name is looked up beside the executable first, then the way the
-// system searches. The executable's run path ($ORIGIN) finds such a library
-// only when the executable itself calls dlopen: the loader applies the run
-// path of the calling object, and a sanitizer's runtime that intercepts
-// dlopen is another object. Looking beside the executable ourselves makes the
-// load independent of who calls dlopen.
-std::string PathToOpen(const std::string& file_name) {
-  if (file_name.find('/') != std::string::npos) return file_name;
-  std::string directory = ExecutableDirectory();
-  if (directory.empty()) return file_name;
-  std::string beside = directory + file_name;
-  return access(beside.c_str(), F_OK) == 0 ? beside : file_name;
-}
-
-}  // namespace
-
 std::unique_ptr<DynamicLibrary> DynamicLibrary::Load(const std::string& file_name,
                                                      std::int32_t* error_code) {
-  void* handle = dlopen(PathToOpen(file_name).c_str(), RTLD_NOW | RTLD_LOCAL);
+  void* handle = dlopen(file_name.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     // dlopen reports only through dlerror(), whose text ends with the reason
     // of the failed open when there was one ("...: No such file or
@@ -65,7 +43,6 @@ DynamicLibrary::~DynamicLibrary() { dlclose(handle_); }
 void* DynamicLibrary::Symbol(const char* name) const { return dlsym(handle_, name); }
 
 std::string SystemErrorText(std::int32_t code) {
-  if (code == 10093) return "The sockets library has not been started";
   char buffer[256];
   // GNU strerror_r may return a static text instead of filling the buffer.
   const char* text = strerror_r(code, buffer, sizeof buffer);

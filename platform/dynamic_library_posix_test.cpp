@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cerrno>
 
 namespace {
@@ -21,14 +23,23 @@ TEST(DynamicLibraryTest, LoadedLibraryResolvesExportsOnly) {
   EXPECT_EQ(library->Symbol("no_such_function_here"), nullptr);
 }
 
-// This test executable carries no run path (see platform/CMakeLists.txt), so
-// only the look-up beside the executable can find the sockets library, which
-// the build puts there.
-TEST(DynamicLibraryTest, BareNameIsFoundBesideTheExecutable) {
+// A bare name is the system's to search: a library that lies only beside the
+// executable is not found by it (the loader would otherwise pick up whatever
+// the current directory or the executable's folder holds).
+TEST(DynamicLibraryTest, BareNameIsNotLookedForBesideTheExecutable) {
   std::int32_t code = 0;
-  auto library = DynamicLibrary::Load(kSocketsLibraryFileName, &code);
+  EXPECT_EQ(DynamicLibrary::Load(BESIDE_LIBRARY_NAME, &code), nullptr);
+  EXPECT_EQ(code, ENOENT);
+  auto library = DynamicLibrary::Load(ExecutableDirectory() + BESIDE_LIBRARY_NAME, &code);
   ASSERT_NE(library, nullptr) << SystemErrorText(code);
-  EXPECT_NE(library->Symbol("WSAStartup"), nullptr);
+}
+
+TEST(DynamicLibraryTest, ExecutableDirectoryIsTheAbsoluteFolderOfThisTest) {
+  std::string directory = ExecutableDirectory();
+  ASSERT_FALSE(directory.empty());
+  EXPECT_EQ(directory.front(), '/');
+  EXPECT_EQ(directory.back(), '/');
+  EXPECT_EQ(access((directory + "dynamic_library_test").c_str(), X_OK), 0) << directory;
 }
 
 TEST(DynamicLibraryTest, NotALibraryIsABadLibrary) {

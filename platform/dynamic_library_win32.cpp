@@ -4,8 +4,6 @@
 
 #include "platform/dynamic_library.h"
 
-const char* const kSocketsLibraryFileName = "WS2_32.DLL";
-
 std::unique_ptr<DynamicLibrary> DynamicLibrary::Load(const std::string& file_name,
                                                      std::int32_t* error_code) {
   // No message box when the file is there but broken: an unattended process
@@ -25,6 +23,15 @@ DynamicLibrary::~DynamicLibrary() { FreeLibrary(static_cast<HMODULE>(handle_)); 
 
 void* DynamicLibrary::Symbol(const char* name) const {
   return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle_), name));
+}
+
+std::string ExecutableDirectory() {
+  char path[MAX_PATH];
+  DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+  if (length == 0 || length == sizeof path) return "";
+  std::string directory(path, length);
+  std::size_t separator = directory.find_last_of("\\/");
+  return separator == std::string::npos ? "" : directory.substr(0, separator + 1);
 }
 
 std::string SystemErrorText(std::int32_t code) {

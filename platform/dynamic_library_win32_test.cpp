@@ -16,13 +16,21 @@ TEST(DynamicLibraryTest, MissingFileReportsTheLoadersCodeAndText) {
 }
 
 TEST(DynamicLibraryTest, TheSocketsLibraryIsTheSystemsOwn) {
-  EXPECT_STREQ(kSocketsLibraryFileName, "WS2_32.DLL");
   std::int32_t code = 0;
-  auto library = DynamicLibrary::Load(kSocketsLibraryFileName, &code);
+  auto library = DynamicLibrary::Load("WS2_32.DLL", &code);
   ASSERT_NE(library, nullptr) << code;
   EXPECT_NE(library->Symbol("WSAStartup"), nullptr);
   EXPECT_NE(library->Symbol("gethostbyname"), nullptr);
   EXPECT_EQ(library->Symbol("no_such_function_here"), nullptr);
+}
+
+TEST(DynamicLibraryTest, ExecutableDirectoryHoldsThisTest) {
+  std::string directory = ExecutableDirectory();
+  ASSERT_FALSE(directory.empty());
+  EXPECT_EQ(directory.back(), '\\');
+  EXPECT_NE(GetFileAttributesA((directory + "dynamic_library_test.exe").c_str()),
+            INVALID_FILE_ATTRIBUTES)
+      << directory;
 }
 
 TEST(SystemErrorTextTest, FormatMessagesTextWithoutTheLineEnd) {

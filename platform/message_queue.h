@@ -21,7 +21,7 @@ void EnsureThreadMessageQueue();
 /// Appends a message to the queue of `thread`. Returns false, and posts
 /// nothing, when that thread has no queue (never made one, or has ended).
 /// Thread-safe: any thread may post to any thread.
-bool PostThreadMessage(std::thread::id thread, const ThreadMessage& message);
+bool PutThreadMessage(std::thread::id thread, const ThreadMessage& message);
 
 /// True when the calling thread's queue may hold a message; false only when
 /// TakeThreadMessage would now find nothing. Takes no lock.

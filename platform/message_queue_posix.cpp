@@ -61,7 +61,7 @@ Queue& OwnQueue() {
 
 void EnsureThreadMessageQueue() { OwnQueue(); }
 
-bool PostThreadMessage(std::thread::id thread, const ThreadMessage& message) {
+bool PutThreadMessage(std::thread::id thread, const ThreadMessage& message) {
   std::shared_ptr<Queue> queue;
   {
     Registry& registry = TheRegistry();

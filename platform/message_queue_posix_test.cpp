@@ -16,8 +16,8 @@ TEST(MessageQueueTest, EmptyQueueReturnsAtOnce) {
 
 TEST(MessageQueueTest, MessagesPostedToTheOwnThreadComeBackInOrder) {
   EnsureThreadMessageQueue();
-  ASSERT_TRUE(PostThreadMessage(std::this_thread::get_id(), {kQuitMessage, 1, -1}));
-  ASSERT_TRUE(PostThreadMessage(std::this_thread::get_id(), {0x400, 2, 3}));
+  ASSERT_TRUE(PutThreadMessage(std::this_thread::get_id(), {kQuitMessage, 1, -1}));
+  ASSERT_TRUE(PutThreadMessage(std::this_thread::get_id(), {0x400, 2, 3}));
   std::optional<ThreadMessage> first = TakeThreadMessage();
   std::optional<ThreadMessage> second = TakeThreadMessage();
   ASSERT_TRUE(first && second);
@@ -31,7 +31,7 @@ TEST(MessageQueueTest, MessagesPostedToTheOwnThreadComeBackInOrder) {
 TEST(MessageQueueTest, AnotherThreadPostsToThisOne) {
   EnsureThreadMessageQueue();
   std::thread::id self = std::this_thread::get_id();
-  std::thread poster([self] { EXPECT_TRUE(PostThreadMessage(self, {7, 0, 0})); });
+  std::thread poster([self] { EXPECT_TRUE(PutThreadMessage(self, {7, 0, 0})); });
   poster.join();
   std::optional<ThreadMessage> message = TakeThreadMessage();
   ASSERT_TRUE(message);
@@ -46,7 +46,7 @@ TEST(MessageQueueTest, ThreadWithoutQueueOrEndedGetsNothing) {
     release.get_future().wait();
   });
   std::thread::id id = started.get_future().get();
-  EXPECT_FALSE(PostThreadMessage(id, {1, 0, 0}));
+  EXPECT_FALSE(PutThreadMessage(id, {1, 0, 0}));
   release.set_value();
   without_queue.join();
 
@@ -56,7 +56,7 @@ TEST(MessageQueueTest, ThreadWithoutQueueOrEndedGetsNothing) {
     ended_id.set_value(std::this_thread::get_id());
   });
   with_queue.join();
-  EXPECT_FALSE(PostThreadMessage(ended_id.get_future().get(), {1, 0, 0}));
+  EXPECT_FALSE(PutThreadMessage(ended_id.get_future().get(), {1, 0, 0}));
 }
 
 }  // namespace

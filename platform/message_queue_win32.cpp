@@ -1,6 +1,4 @@
 #include <windows.h>
-// Our own function of that name, not the system's character-set macro.
-#undef PostThreadMessage
 
 #include <map>
 #include <mutex>
@@ -51,7 +49,7 @@ void RegisterThisThread() { thread_local Registration registration; }
 
 void EnsureThreadMessageQueue() { RegisterThisThread(); }
 
-bool PostThreadMessage(std::thread::id thread, const ThreadMessage& message) {
+bool PutThreadMessage(std::thread::id thread, const ThreadMessage& message) {
   DWORD system_id = 0;
   {
     Registry& registry = TheRegistry();

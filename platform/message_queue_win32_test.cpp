@@ -1,5 +1,4 @@
 #include <windows.h>
-#undef PostThreadMessage  // ours, not the system's character-set macro
 
 #include <gtest/gtest.h>
 
@@ -29,8 +28,8 @@ TEST(MessageQueueTest, AQuitPostedByTheSystemCallIsTaken) {
 
 TEST(MessageQueueTest, MessagesPostedToTheOwnThreadComeBackInOrder) {
   EnsureThreadMessageQueue();
-  ASSERT_TRUE(PostThreadMessage(std::this_thread::get_id(), {WM_APP + 1, 1, -1}));
-  ASSERT_TRUE(PostThreadMessage(std::this_thread::get_id(), {WM_APP + 2, 2, 3}));
+  ASSERT_TRUE(PutThreadMessage(std::this_thread::get_id(), {WM_APP + 1, 1, -1}));
+  ASSERT_TRUE(PutThreadMessage(std::this_thread::get_id(), {WM_APP + 2, 2, 3}));
   std::optional<ThreadMessage> first = TakeThreadMessage();
   std::optional<ThreadMessage> second = TakeThreadMessage();
   ASSERT_TRUE(first && second);
@@ -73,7 +72,7 @@ TEST(MessageQueueTest, AMessageForAWindowGoesToItsProcedure) {
 TEST(MessageQueueTest, AnotherThreadPostsToThisOne) {
   EnsureThreadMessageQueue();
   std::thread::id self = std::this_thread::get_id();
-  std::thread poster([self] { EXPECT_TRUE(PostThreadMessage(self, {WM_APP, 0, 0})); });
+  std::thread poster([self] { EXPECT_TRUE(PutThreadMessage(self, {WM_APP, 0, 0})); });
   poster.join();
   std::optional<ThreadMessage> message = TakeThreadMessage();
   ASSERT_TRUE(message);
@@ -88,7 +87,7 @@ TEST(MessageQueueTest, ThreadWithoutQueueOrEndedGetsNothing) {
     release.get_future().wait();
   });
   std::thread::id id = started.get_future().get();
-  EXPECT_FALSE(PostThreadMessage(id, {WM_APP, 0, 0}));
+  EXPECT_FALSE(PutThreadMessage(id, {WM_APP, 0, 0}));
   release.set_value();
   without_queue.join();
 
@@ -98,7 +97,7 @@ TEST(MessageQueueTest, ThreadWithoutQueueOrEndedGetsNothing) {
     ended_id.set_value(std::this_thread::get_id());
   });
   with_queue.join();
-  EXPECT_FALSE(PostThreadMessage(ended_id.get_future().get(), {WM_APP, 0, 0}));
+  EXPECT_FALSE(PutThreadMessage(ended_id.get_future().get(), {WM_APP, 0, 0}));
 }
 
 }  // namespace

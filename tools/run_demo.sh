@@ -6,16 +6,23 @@
 #
 # DEMO_PORT picks another port (default 8080); BUILD_DIR another build
 # directory (default build-demo in the repository). Needs cmake, ninja and a
-# C++20 compiler; no root rights, no network beyond loopback.
+# C++20 compiler, which it installs from Debian's packages when run as root
+# (as another user it names the command to run as root); no network beyond
+# loopback and the package mirror.
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 port=${DEMO_PORT:-8080}
 build=${BUILD_DIR:-$repo/build-demo}
 
+# The build tools: installed here when missing (as root), or named in the
+# command to run as root.
+# shellcheck source=tools/packages.sh
+source "$repo/tools/packages.sh"
+ensure_packages demo cmake ninja-build g++
 for tool in cmake ninja c++; do
   if ! command -v "$tool" >/dev/null; then
-    echo "demo: '$tool' is missing (Debian: apt-get install cmake ninja-build g++)" >&2
+    echo "demo: '$tool' is missing; install cmake, ninja-build and g++" >&2
     exit 1
   fi
 done

@@ -26,8 +26,8 @@ build=${BUILD_DIR:-$repo/build-soak}
 echo "+ cmake -S $repo -B $build -G Ninja -DSTATUS_SERVER_HOST=localhost -DSTATUS_SERVER_PORT=$port" >&2
 cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" \
   -DSTATUS_SERVER_HOST=localhost -DSTATUS_SERVER_PORT="$port" >/dev/null
-echo "+ cmake --build $build -j 2 --target status-monitor demo-status-server soak-driver" >&2
-cmake --build "$build" -j 2 --target status-monitor demo-status-server soak-driver
+echo "+ cmake --build $build -j ${JOBS:-2} --target status-monitor demo-status-server soak-driver" >&2
+cmake --build "$build" -j "${JOBS:-2}" --target status-monitor demo-status-server soak-driver
 
 command=("$build/bin/soak-driver" --monitor "$build/bin/status-monitor"
   --server "$build/bin/demo-status-server" --port "$port"

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "transport/anti_freeze.h"
+#include "transport/scoped_stack_class.h"
 #include "transport/socket_stack.h"
 #include "transport/testing/fault_injecting_stack.h"
 #include "transport/transport_errors.h"
@@ -18,7 +19,7 @@ struct Event {
 };
 
 TEST(StatusTest, NothingWithoutHandlerAndFixedTextsWithOne) {
-  SocketStackClass = &StackClassOf<testing_support::FaultInjectingStack>;
+  ScopedStackClass stack_class(&StackClassOf<testing_support::FaultInjectingStack>);
   TIdComponent component(nullptr);
   component.ReportStatus(TIdStatus::hsConnected, {"host"});  // no handler: nothing happens
 
@@ -42,7 +43,7 @@ TEST(StatusTest, NothingWithoutHandlerAndFixedTextsWithOne) {
 }
 
 TEST(WorkTest, NestedBracketsShareOneCountAndModesAreIndependent) {
-  SocketStackClass = &StackClassOf<testing_support::FaultInjectingStack>;
+  ScopedStackClass stack_class(&StackClassOf<testing_support::FaultInjectingStack>);
   TIdComponent component(nullptr);
   std::vector<std::string> log;
   auto mode_name = [](TWorkMode mode) { return mode == TWorkMode::wmRead ? "r" : "w"; };
@@ -95,7 +96,7 @@ class Named : public TIdComponent {
 };
 
 TEST(StackLifetimeTest, FirstComponentCreatesStackLastFreesItAfterOwnedOnes) {
-  SocketStackClass = &StackClassOf<CountingStack>;
+  ScopedStackClass stack_class(&StackClassOf<CountingStack>);
   g_stacks_made = g_stacks_freed = 0;
   std::vector<std::string> order;
   g_order = &order;
@@ -126,15 +127,14 @@ class FailingStack : public testing_support::FaultInjectingStack {
 };
 
 TEST(StackLifetimeTest, FailedStackCreationLeavesCountAndStackUnchanged) {
-  SocketStackClass = &StackClassOf<FailingStack>;
+  ScopedStackClass stack_class(&StackClassOf<FailingStack>);
   EXPECT_THROW(TIdComponent component(nullptr), EIdStackInitializationFailed);
   EXPECT_EQ(LiveComponentCount, 0);
   EXPECT_EQ(SocketStack, nullptr);
-  SocketStackClass = &StackClassOf<testing_support::FaultInjectingStack>;
 }
 
 TEST(StackLifetimeTest, ComponentsOnManyThreadsShareOneStack) {
-  SocketStackClass = &StackClassOf<CountingStack>;
+  ScopedStackClass stack_class(&StackClassOf<CountingStack>);
   g_stacks_made = g_stacks_freed = 0;
   TIdComponent keeper(nullptr);  // keeps the stack alive throughout
   std::vector<std::thread> threads;

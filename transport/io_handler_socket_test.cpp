@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "transport/scoped_stack_class.h"
 #include "transport/testing/fault_injecting_stack.h"
 #include "transport/testing/loopback_peer.h"
 #include "transport/transport_errors.h"
@@ -20,8 +21,9 @@ using testing_support::ScopedFd;
 
 class SocketLayerTest : public ::testing::Test {
  protected:
+  ScopedStackClass stack_class_{&StackClassOf<testing_support::FaultInjectingStack>};
+
   void SetUp() override {
-    SocketStackClass = &StackClassOf<testing_support::FaultInjectingStack>;
     FaultPlan::Get().Clear();
     handler_ = std::make_unique<TIdIOHandlerSocket>(nullptr);
     handler_->OnStatus = [this](TComponent*, TIdStatus, const std::string& text) {

@@ -4,11 +4,9 @@
 #include <cctype>
 
 #include "runtime/runtime_errors.h"
-#include "transport/stack_windows.h"
 #include "transport/transport_errors.h"
 
 std::unique_ptr<TIdStack> SocketStack;
-TIdStackClass SocketStackClass = &StackClassOf<TIdStackWindows>;
 int LiveComponentCount = 0;
 std::mutex StackLock;
 

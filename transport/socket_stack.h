@@ -104,9 +104,14 @@ std::unique_ptr<TIdStack> StackClassOf() {
 // Process-wide state. StackLock guards LiveComponentCount and the creation and
 // freeing of SocketStack; the stack itself is used without a lock.
 extern std::unique_ptr<TIdStack> SocketStack;
+/// Starts as the default class; tests and tools choose their own through it.
 extern TIdStackClass SocketStackClass;
 extern int LiveComponentCount;
 extern std::mutex StackLock;
+
+/// The stack over the platform's sockets library, which the process uses
+/// unless told otherwise.
+TIdStackClass DefaultSocketStackClass();
 
 std::unique_ptr<TIdStack> MakeSocketStack();
 

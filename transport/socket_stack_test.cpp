@@ -6,7 +6,8 @@
 
 #include "runtime/runtime_errors.h"
 #include "transport/component.h"
-#include "transport/stack_windows.h"
+#include "transport/scoped_stack_class.h"
+#include "transport/sockets_library_stack.h"
 #include "transport/testing/fault_injecting_stack.h"
 #include "transport/testing/loopback_peer.h"
 #include "transport/transport_errors.h"
@@ -20,8 +21,9 @@ using testing_support::StackOperation;
 // the real sockets library) for the duration of a test.
 class StackTest : public ::testing::Test {
  protected:
+  ScopedStackClass stack_class_{&StackClassOf<testing_support::FaultInjectingStack>};
+
   void SetUp() override {
-    SocketStackClass = &StackClassOf<testing_support::FaultInjectingStack>;
     FaultPlan::Get().Clear();
     holder_ = std::make_unique<TIdComponent>(nullptr);
   }

@@ -47,7 +47,16 @@ std::array<std::atomic<void*>, kEntryCount> g_targets{};
 std::atomic<DynamicLibrary*> g_library{nullptr};
 
 std::mutex g_file_name_mutex;
-std::string g_file_name = kSocketsLibraryFileName;
+std::string g_file_name = DefaultSocketsLibraryPath();
+
+// The error shows the library's file name, not the folder it was looked for
+// in; with no file name at all (the executable's place unknown) it shows the
+// library's usual name.
+std::string BaseName(const std::string& file_name) {
+  if (file_name.empty()) return kSocketsLibraryFileName;
+  std::size_t separator = file_name.find_last_of("/\\");
+  return separator == std::string::npos ? file_name : file_name.substr(separator + 1);
+}
 
 [[noreturn]] void RaiseCallError(const char* name, std::int32_t code) {
   throw EIdWS2StubError(std::string("Error on call Winsock2 library function ") + name, code);
@@ -82,10 +91,13 @@ void ResetEntryPoints() {
 int StartSocketsLibrary(std::uint16_t version, ws::WsaData* data) {
   if (g_library.load(std::memory_order_acquire) != nullptr) return 0;
   std::string file_name = SocketsLibraryFileName();
-  std::int32_t error_code = 0;
-  std::unique_ptr<DynamicLibrary> library = DynamicLibrary::Load(file_name, &error_code);
+  std::int32_t error_code = kFileNotFoundCode;
+  // An empty name would make the loader hand back the program itself.
+  std::unique_ptr<DynamicLibrary> library =
+      file_name.empty() ? nullptr : DynamicLibrary::Load(file_name, &error_code);
   if (library == nullptr) {
-    throw EIdWS2StubError("Error on loading Winsock2 library (" + file_name + ")", error_code);
+    throw EIdWS2StubError("Error on loading Winsock2 library (" + BaseName(file_name) + ")",
+                          error_code);
   }
   auto startup = reinterpret_cast<ws::WSAStartupFn>(library->Symbol("WSAStartup"));
   if (startup == nullptr) RaiseCallError("WSAStartup", 0);  // the library is released here

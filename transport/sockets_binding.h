@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/sockets_abi.h"
+#include "transport/sockets_binding_system.h"
 
 namespace sockets_binding {
 
@@ -84,9 +85,10 @@ void UnloadSocketsLibrary();
 
 bool IsSocketsLibraryLoaded();
 
-/// The file name the library is loaded by. Tests point it elsewhere to make
-/// loading fail or to load another implementation; set it only while the
-/// library is not loaded.
+/// The file the library is loaded from: at first DefaultSocketsLibraryPath().
+/// A path is opened as it is, a bare name is searched for the system's way.
+/// Tests point it elsewhere to make loading fail or to load another
+/// implementation; set it only while the library is not loaded.
 void SetSocketsLibraryFileName(const std::string& file_name);
 std::string SocketsLibraryFileName();
 

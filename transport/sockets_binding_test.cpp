@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "platform/dynamic_library.h"
-#include "transport/stack_windows.h"
+#include "transport/sockets_library_stack.h"
 #include "transport/tcp_client.h"
 #include "transport/transport_errors.h"
 #include "transport/transport_module.h"
@@ -17,7 +17,8 @@
 
 namespace {
 
-// The stand-in's file name on this platform (libfake_ws2.so, libfake_ws2.dll).
+// The stand-in: its path on POSIX systems; its file name on Windows, where
+// the system looks beside the executable first.
 constexpr const char* kFakeLibrary = FAKE_SOCKETS_LIBRARY;
 
 // A function of the stand-in. The test keeps its own reference to the
@@ -134,6 +135,10 @@ TEST_F(SocketsBindingTest, CallsIntoAnUnloadedOrIncompleteLibraryRaiseStubErrors
         } catch (const EIdWS2StubError& e) {
           EXIT_CHECK(e.BaseText() == "Error on call Winsock2 library function socket");
           EXIT_CHECK(e.SystemCode() == 10093);
+#ifndef _WIN32
+          // The system has no text for the sockets library's own code.
+          EXIT_CHECK(e.SystemText() == "The sockets library has not been started");
+#endif
         }
         sockets_binding::SetSocketsLibraryFileName(kFakeLibrary);
         TIdTCPClient client;

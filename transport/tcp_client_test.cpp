@@ -11,6 +11,7 @@
 
 #include "transport/connection_intercept.h"
 #include "transport/io_handler_socket.h"
+#include "transport/scoped_stack_class.h"
 #include "transport/testing/fault_injecting_stack.h"
 #include "transport/testing/loopback_peer.h"
 #include "transport/transport_errors.h"
@@ -28,8 +29,9 @@ using testing_support::WriteAll;
 // A client with every notification it sends written to `events`.
 class ClientTest : public ::testing::Test {
  protected:
+  ScopedStackClass stack_class_{&StackClassOf<testing_support::FaultInjectingStack>};
+
   void SetUp() override {
-    SocketStackClass = &StackClassOf<testing_support::FaultInjectingStack>;
     FaultPlan::Get().Clear();
     client_ = std::make_unique<TIdTCPClient>();
     client_->OnStatus = [this](TComponent*, TIdStatus, const std::string& text) {

@@ -1,10 +1,11 @@
 #include "transport/transport_errors.h"
 
-#include "platform/dynamic_library.h"
+#include "transport/sockets_binding_system.h"
 
 EIdWS2StubError::EIdWS2StubError(std::string base_text, std::int32_t system_code)
-    : EIdWS2StubError(std::move(base_text), system_code,
-                      system_code == 0 ? std::string() : SystemErrorText(system_code)) {}
+    : EIdWS2StubError(
+          std::move(base_text), system_code,
+          system_code == 0 ? std::string() : sockets_binding::SystemCodeText(system_code)) {}
 
 EIdWS2StubError::EIdWS2StubError(std::string base_text, std::int32_t system_code,
                                  std::string system_text)

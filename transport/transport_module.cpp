@@ -1,11 +1,11 @@
 #include "transport/transport_module.h"
 
 #include "transport/sockets_binding.h"
-#include "transport/stack_windows.h"
+#include "transport/sockets_library_stack.h"
 
 void StartTransportModule() {
   sockets_binding::ResetEntryPoints();
-  SocketStackClass = &StackClassOf<TIdStackWindows>;
+  SocketStackClass = DefaultSocketStackClass();
 }
 
 void StopTransportModule() {

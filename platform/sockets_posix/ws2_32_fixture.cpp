@@ -27,10 +27,9 @@ Ws2 Load() {
   std::int32_t code = 0;
   // Kept for the life of the process, as the transport keeps it.
   static std::unique_ptr<DynamicLibrary> library =
-      DynamicLibrary::Load(kSocketsLibraryFileName, &code);
+      DynamicLibrary::Load(SOCKETS_LIBRARY_PATH, &code);
   if (library == nullptr) {
-    api.problem =
-        std::string("cannot load ") + kSocketsLibraryFileName + ": " + SystemErrorText(code);
+    api.problem = std::string("cannot load ") + SOCKETS_LIBRARY_PATH + ": " + SystemErrorText(code);
     return api;
   }
   const DynamicLibrary& lib = *library;

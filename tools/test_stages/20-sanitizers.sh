@@ -12,15 +12,10 @@
 #   bash tools/test_stages/20-sanitizers.sh          both builds
 #   SANITIZERS=thread bash tools/...                  one of them
 set -euo pipefail
-cd "$(dirname "${BASH_SOURCE[0]}")/../.."
+# shellcheck source=tools/test_stages/stage_lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/stage_lib.sh"
 
-jobs=${JOBS:-2}
 sanitizers=${SANITIZERS:-"address thread"}
-
-run() {
-  echo "+ $*" >&2
-  "$@"
-}
 
 # Fails when the sanitizers wrote any report, and shows the reports.
 check_reports() {

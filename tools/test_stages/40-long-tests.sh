@@ -7,19 +7,15 @@
 # 1 MiB. The two run side by side, on ports of their own: about 2 minutes
 # after the build on a 2-core machine.
 set -euo pipefail
+# shellcheck source=tools/test_stages/stage_lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/stage_lib.sh"
 
-cd "$(dirname "${BASH_SOURCE[0]}")/../.."
-build=build-long
+build="build-long"
 soak_port=47833
-
-run() {
-  echo "+ $*" >&2
-  "$@"
-}
 
 run cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWARNINGS_AS_ERRORS=ON \
   -DLONG_TESTS=ON -DSTATUS_SERVER_HOST=localhost -DSTATUS_SERVER_PORT="$soak_port"
-run cmake --build "$build" -j 2 --target fault_matrix_test status-monitor demo-status-server \
+run cmake --build "$build" -j "$jobs" --target fault_matrix_test status-monitor demo-status-server \
   soak-driver
 
 echo "+ ctest --test-dir $build -L long --output-on-failure --timeout 300 &" >&2

@@ -56,45 +56,45 @@ int FaultInjectingStack::Inject(StackOperation operation) {
 
 int FaultInjectingStack::SockReceive(ws::Socket s, void* buffer, int length, int flags) {
   int injected = Inject(StackOperation::kReceive);
-  return injected <= 0 ? injected : TIdStackWindows::SockReceive(s, buffer, length, flags);
+  return injected <= 0 ? injected : ForwardingStack::SockReceive(s, buffer, length, flags);
 }
 
 int FaultInjectingStack::SockSend(ws::Socket s, const void* buffer, int length, int flags) {
   int injected = Inject(StackOperation::kSend);
-  return injected <= 0 ? injected : TIdStackWindows::SockSend(s, buffer, length, flags);
+  return injected <= 0 ? injected : ForwardingStack::SockSend(s, buffer, length, flags);
 }
 
 int FaultInjectingStack::SockConnect(ws::Socket s, int family, const std::string& ip, int port) {
   int injected = Inject(StackOperation::kConnect);
-  return injected <= 0 ? -1 : TIdStackWindows::SockConnect(s, family, ip, port);
+  return injected <= 0 ? -1 : ForwardingStack::SockConnect(s, family, ip, port);
 }
 
 int FaultInjectingStack::SockBind(ws::Socket s, int family, const std::string& ip, int port) {
   int injected = Inject(StackOperation::kBind);
-  return injected <= 0 ? -1 : TIdStackWindows::SockBind(s, family, ip, port);
+  return injected <= 0 ? -1 : ForwardingStack::SockBind(s, family, ip, port);
 }
 
 ws::Socket FaultInjectingStack::SockCreate(int family, int type, int protocol) {
   int injected = Inject(StackOperation::kCreate);
-  return injected <= 0 ? ws::kInvalidSocket : TIdStackWindows::SockCreate(family, type, protocol);
+  return injected <= 0 ? ws::kInvalidSocket : ForwardingStack::SockCreate(family, type, protocol);
 }
 
 int FaultInjectingStack::SockSetOption(ws::Socket s, int level, int option, const void* value,
                                        int length) {
   FaultPlan::Get().RecordOption(level, option);
   int injected = Inject(StackOperation::kSetOption);
-  return injected <= 0 ? -1 : TIdStackWindows::SockSetOption(s, level, option, value, length);
+  return injected <= 0 ? -1 : ForwardingStack::SockSetOption(s, level, option, value, length);
 }
 
 std::string FaultInjectingStack::SockLookupHost(const std::string& host) {
   if (Inject(StackOperation::kLookupHost) <= 0) CheckSocketResult(ws::kSocketError);
-  return TIdStackWindows::SockLookupHost(host);
+  return ForwardingStack::SockLookupHost(host);
 }
 
 int FaultInjectingStack::SockLastError() {
   // The library's code first: on Windows the first touch of a thread-local
   // variable in a thread can reset the thread's last error.
-  int library_code = TIdStackWindows::SockLastError();
+  int library_code = ForwardingStack::SockLastError();
   if (t_injected_code != 0) {
     int code = t_injected_code;
     t_injected_code = 0;

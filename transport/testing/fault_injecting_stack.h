@@ -3,14 +3,14 @@
 // A socket stack for tests: the real one over the sockets library, except
 // for the operations a test tells to fail. Install it through the stack
 // class seam before the first transport component is created:
-//   SocketStackClass = &StackClassOf<FaultInjectingStack>;
+//   ScopedStackClass stack_class(&StackClassOf<FaultInjectingStack>);
 
 #include <atomic>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "transport/stack_windows.h"
+#include "transport/forwarding_stack.h"
 
 namespace testing_support {
 
@@ -46,7 +46,9 @@ class FaultPlan {
   std::vector<OptionCall> options_;
 };
 
-class FaultInjectingStack : public TIdStackWindows {
+/// Forwards to the default stack; the operations below consult the plan
+/// first. A subclass may add operations of its own the same way.
+class FaultInjectingStack : public ForwardingStack {
  public:
   int SockReceive(ws::Socket s, void* buffer, int length, int flags) override;
   int SockSend(ws::Socket s, const void* buffer, int length, int flags) override;
@@ -57,10 +59,10 @@ class FaultInjectingStack : public TIdStackWindows {
   std::string SockLookupHost(const std::string& host) override;
   int SockLastError() override;
 
- private:
+ protected:
   /// -1 with the code remembered for SockLastError, 0 for a zero result,
   /// or 1 when the call is to go through.
-  int Inject(StackOperation operation);
+  static int Inject(StackOperation operation);
 };
 
 }  // namespace testing_support

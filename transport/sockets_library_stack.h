@@ -2,8 +2,11 @@
 
 #include "transport/socket_stack.h"
 
-/// The socket stack over the Windows Sockets library, bound at run time.
-/// Constructing the first one in the process loads and starts the library.
+/// The socket stack over the sockets library with the Windows Sockets
+/// interface, bound at run time: the system's own on Windows, ours
+/// (platform/sockets_posix) elsewhere. It is the process's default stack
+/// class. Constructing the first one in the process loads and starts the
+/// library.
 class TIdStackWindows : public TIdStack {
  public:
   /// Raises EIdWS2StubError when the library cannot be loaded and
