@@ -32,7 +32,7 @@ enum { kTerminatorLength = sizeof kTerminator - 1 };
 static char block[BLOCK];
 static size_t block_used;
 
-static void die(const char *what) {
+static void die(const char* what) {
   perror(what);
   exit(2);
 }
@@ -42,7 +42,7 @@ static void write_out(void) {
   block_used = 0;
 }
 
-static void put(const char *bytes, size_t size) {
+static void put(const char* bytes, size_t size) {
   while (size > 0) {
     size_t part = BLOCK - block_used < size ? BLOCK - block_used : size;
     memcpy(block + block_used, bytes, part);
@@ -53,9 +53,9 @@ static void put(const char *bytes, size_t size) {
   }
 }
 
-static void put_text(const char *text) { put(text, strlen(text)); }
+static void put_text(const char* text) { put(text, strlen(text)); }
 
-static void put_line(const char *text) {
+static void put_line(const char* text) {
   put_text(text);
   put("\r\n", 2);
 }
@@ -80,31 +80,31 @@ static void send_request(int fd) {
 
 /* The value between the first `start` tag and the first `end` tag after it;
  * the rest of the text when `end` is missing; empty when `start` is. */
-static const char *between(const char *text, size_t size, const char *start, const char *end,
-                           size_t *length) {
-  const char *found = memmem(text, size, start, strlen(start));
+static const char* between(const char* text, size_t size, const char* start, const char* end,
+                           size_t* length) {
+  const char* found = memmem(text, size, start, strlen(start));
   if (found == NULL) {
     *length = 0;
     return text;
   }
-  const char *value = found + strlen(start);
+  const char* value = found + strlen(start);
   size_t rest = size - (size_t)(value - text);
-  const char *stop = memmem(value, rest, end, strlen(end));
+  const char* stop = memmem(value, rest, end, strlen(end));
   *length = stop != NULL ? (size_t)(stop - value) : rest;
   return value;
 }
 
-static void put_field(const char *label, const char *text, size_t size, const char *start,
-                      const char *end, int always) {
+static void put_field(const char* label, const char* text, size_t size, const char* start,
+                      const char* end, int always) {
   size_t length;
-  const char *value = between(text, size, start, end, &length);
+  const char* value = between(text, size, start, end, &length);
   if (length == 0 && !always) return;
   put_text(label);
   put(value, length);
   put("\r\n", 2);
 }
 
-static void report(const char *text, size_t size) {
+static void report(const char* text, size_t size) {
   put("\r\n", 2);
   put_stamp();
   put("\r\n", 2);
@@ -119,7 +119,7 @@ static void report(const char *text, size_t size) {
   put_field("STATE: ", text, size, "<State>", "</State>", 0);
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
   if (argc != 3) {
     fprintf(stderr, "usage: %s PORT HOST-NAME-IN-LOG\n", argv[0]);
     return 2;
@@ -134,7 +134,7 @@ int main(int argc, char **argv) {
 
   put_line("Version: 15.2.23.6");
   put_line("");
-  if (connect(fd, (struct sockaddr *)&peer, sizeof peer) != 0) die("connect");
+  if (connect(fd, (struct sockaddr*)&peer, sizeof peer) != 0) die("connect");
   put_stamp();
   put_text(" Connected to ");
   put_line(argv[2]);
@@ -142,7 +142,7 @@ int main(int argc, char **argv) {
 
   static char received[RECEIVE];
   size_t text_size = 0, text_capacity = 1 << 16;
-  char *text = malloc(text_capacity);
+  char* text = malloc(text_capacity);
   size_t matched = 0; /* terminator bytes matched at the end of the text */
   if (text == NULL) die("malloc");
   for (;;) {
