@@ -19,14 +19,24 @@ namespace {
 
 [[gnu::noinline]] void FunctionInThisExecutable() { asm volatile(""); }
 
-std::string ThisExecutable() { return ModuleBaseName(ExecutableFileName()); }
+std::string ThisExecutable() { return std::string(ModuleBaseName(ExecutableFileName())); }
+
+// The report as a string, for comparisons.
+std::string ReportOf(const FailureDescription& failure, CodeAddress code_address) {
+  return std::string(FormatFailureReport(failure, code_address).View());
+}
 
 // The report's first line for a failure taken at `address` in `module` at
 // `offset`; the second line and the empty line follow.
-std::string Report(const std::string& class_name, const std::string& module,
-                   const std::string& offset, const std::string& second_line) {
-  return "Exception " + class_name + " in module " + module + " at " + offset + ".\r\n" +
-         second_line + "\r\n";
+std::string Report(std::string_view class_name, std::string_view module, std::string_view offset,
+                   std::string_view second_line) {
+  std::string report = "Exception ";
+  for (std::string_view part :
+       {class_name, std::string_view(" in module "), module, std::string_view(" at "), offset,
+        std::string_view(".\r\n"), second_line, std::string_view("\r\n")}) {
+    report += part;
+  }
+  return report;
 }
 
 TEST(FormatFailureReportTest, MessageAndItsTerminator) {
@@ -51,7 +61,7 @@ TEST(FormatFailureReportTest, MessageAndItsTerminator) {
       {{"Exception", "ends in a line break\r\n"}, "ends in a line break\r\n."},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(FormatFailureReport(c.failure, address),
+    EXPECT_EQ(ReportOf(c.failure, address),
               Report(c.failure.class_name, ThisExecutable(), offset, c.second_line))
         << c.failure.message;
   }
@@ -69,7 +79,7 @@ TEST(FormatFailureReportTest, ModuleAndAddressShown) {
 #endif
   CodeModule library;
   ASSERT_TRUE(FindCodeModule(in_library, &library));
-  EXPECT_EQ(FormatFailureReport({"E", "m"}, in_library),
+  EXPECT_EQ(ReportOf({"E", "m"}, in_library),
             Report("E", ModuleBaseName(library.file_name), FormatAddress(in_library - library.base),
                    "m."));
   EXPECT_NE(ModuleBaseName(library.file_name), ThisExecutable());
@@ -77,7 +87,7 @@ TEST(FormatFailureReportTest, ModuleAndAddressShown) {
   // An address in no module: the executable's name, 4096 below the address.
   auto heap = std::make_unique<char[]>(16);
   auto nowhere = reinterpret_cast<CodeAddress>(heap.get());
-  EXPECT_EQ(FormatFailureReport({"E", "m"}, nowhere),
+  EXPECT_EQ(ReportOf({"E", "m"}, nowhere),
             Report("E", ThisExecutable(), FormatAddress(nowhere - 4096), "m."));
 
   struct Case {
@@ -86,14 +96,14 @@ TEST(FormatFailureReportTest, ModuleAndAddressShown) {
   } low_cases[] = {
       {0, "00000000"}, {0x800, "00000800"}, {0x1000, "00000000"}, {0x5123, "00004123"}};
   for (const Case& c : low_cases) {
-    EXPECT_EQ(FormatFailureReport({"E", ""}, c.address), Report("E", ThisExecutable(), c.shown, ""))
+    EXPECT_EQ(ReportOf({"E", ""}, c.address), Report("E", ThisExecutable(), c.shown, ""))
         << c.address;
   }
 }
 
 TEST(FormatFailureReportTest, AnOverlongReportIsCutTo1023Characters) {
   std::string message(2000, 'x');
-  std::string report = FormatFailureReport({"EOutOfMemory", message}, 0);
+  std::string report = ReportOf({"EOutOfMemory", message}, 0);
   ASSERT_EQ(report.size(), 1023u);
   std::string head = Report("EOutOfMemory", ThisExecutable(), "00000000", "");
   head.resize(head.size() - 2);  // up to where the message begins
@@ -102,24 +112,33 @@ TEST(FormatFailureReportTest, AnOverlongReportIsCutTo1023Characters) {
 
   // Just short enough: nothing is cut.
   std::string fitting(1023 - head.size() - 3, 'y');
-  EXPECT_EQ(FormatFailureReport({"EOutOfMemory", fitting}, 0), head + fitting + ".\r\n");
+  EXPECT_EQ(ReportOf({"EOutOfMemory", fitting}, 0), head + fitting + ".\r\n");
 }
 
 struct ForeignFailure {};
 
+// What a description shows, copied while the raised object still lives: the
+// description's texts are views into it.
+struct Described {
+  std::string class_name;
+  std::string message;
+  CodeAddress raise_address = 0;
+};
+
 template <typename Raise>
-FailureDescription DescribeRaised(Raise raise) {
+Described DescribeRaised(Raise raise) {
   try {
     raise();
   } catch (...) {
-    return DescribeCurrentFailure();
+    FailureDescription failure = DescribeCurrentFailure();
+    return {std::string(failure.class_name), std::string(failure.message), failure.raise_address};
   }
-  return {"nothing raised", ""};
+  return {"nothing raised", "", 0};
 }
 
 TEST(DescribeCurrentFailureTest, ClassNameAndMessageOfWhatWasRaised) {
   struct Case {
-    FailureDescription got;
+    Described got;
     const char* class_name;
     const char* message;
   } cases[] = {
@@ -136,6 +155,10 @@ TEST(DescribeCurrentFailureTest, ClassNameAndMessageOfWhatWasRaised) {
     EXPECT_EQ(c.got.class_name, c.class_name);
     EXPECT_EQ(c.got.message, c.message) << c.class_name;
   }
+  // Where it was raised, for an error object; nothing for a foreign one.
+  EXPECT_NE(cases[0].got.raise_address, 0u);
+  EXPECT_NE(cases[0].got.raise_address, cases[1].got.raise_address);
+  EXPECT_EQ(cases[3].got.raise_address, 0u);
 }
 
 // Both streams record into one history, so the order across them shows.
@@ -162,7 +185,7 @@ TEST(WriteFailureReportTest, TheLogsBufferComesFirstThenTheReportAndAnEmptyLine)
   s.log.WriteLine("last log line");
   ASSERT_EQ(s.history, "") << "held in the buffer until now";
   WriteFailureReport(s.log, s.err, {"EIdWS2StubError", "gone"}, 0);
-  std::string report = FormatFailureReport({"EIdWS2StubError", "gone"}, 0);
+  std::string report = ReportOf({"EIdWS2StubError", "gone"}, 0);
   EXPECT_EQ(s.history, "out[last log line\r\n]err[" + report + "]err[\r\n]");
   EXPECT_EQ(s.log.Pending(), 0u);
 }
@@ -173,13 +196,13 @@ TEST(WriteFailureReportTest, WriteFailuresAreIgnored) {
     s.out_error = 28;
     s.log.Write("pending");
     WriteFailureReport(s.log, s.err, {"E", "m"}, 0);
-    EXPECT_EQ(s.history, "out![pending]err[" + FormatFailureReport({"E", "m"}, 0) + "]err[\r\n]");
+    EXPECT_EQ(s.history, "out![pending]err[" + ReportOf({"E", "m"}, 0) + "]err[\r\n]");
   }
   {
     Streams s;  // standard error fails: nothing escapes
     s.err_error = 32;
     EXPECT_NO_THROW(WriteFailureReport(s.log, s.err, {"E", "m"}, 0));
-    EXPECT_EQ(s.history, "err![" + FormatFailureReport({"E", "m"}, 0) + "]err![\r\n]");
+    EXPECT_EQ(s.history, "err![" + ReportOf({"E", "m"}, 0) + "]err![\r\n]");
   }
   {
     Streams s;  // no standard error at all

@@ -2,12 +2,11 @@
 // handler around them.
 
 #include "monitor/cpu_usage_probe.h"
-#include "monitor/failure_report.h"
 #include "monitor/process_end.h"
 #include "monitor/process_modules.h"
 #include "monitor/run_monitor.h"
 #include "monitor/startup_sequence.h"
-#include "platform/process.h"
+#include "platform/code_address.h"
 
 int main() {
   ConsoleMode = true;
@@ -31,12 +30,13 @@ int main() {
   // the shutdown steps run already, the error machinery's among them, so it
   // ends as runtime error 217; a failure that escapes the monitor is
   // reported and ends with exit code 1. The address shown is where the
-  // failure was taken here: a raised object carries none of its own.
+  // failure was raised; for a raised object that carries none, where it was
+  // taken here.
   try {
     sequence.RunStartup();
     RunMonitor();
   } catch (...) {
-    HandleUncaughtFailure(DescribeCurrentFailure(), CurrentCodeAddress());
+    HandleCurrentFailure(CurrentCodeAddress());
   }
   // The monitor has no exit of its own; should it ever return, end in order.
   EndProcess(0);

@@ -4,10 +4,11 @@
 #include <chrono>
 #include <thread>
 
-#include "monitor/failure_report.h"
+#include "monitor/failure_description.h"
 #include "monitor/runtime_error_line.h"
 #include "monitor/startup_sequence.h"
 #include "monitor/text_output.h"
+#include "platform/process.h"
 #include "runtime/exception.h"
 #include "runtime/runtime_errors.h"
 
@@ -57,7 +58,7 @@ void EndProcess(int exit_code) {
     try {
       sequence->RunShutdown();
     } catch (...) {
-      HandleUncaughtFailure(DescribeCurrentFailure(), CurrentCodeAddress());
+      HandleCurrentFailure(CurrentCodeAddress());
     }
   }
   EndProcessNow(g_exit_code);
@@ -89,4 +90,9 @@ std::uint8_t RuntimeErrorNumberOfFault(const Exception& fault) {
 void HandleUncaughtFailure(const FailureDescription& failure, CodeAddress code_address) {
   if (UncaughtFailureRoutine report = UncaughtFailureHook) report(failure, code_address);
   RuntimeErrorEnd(217, code_address);
+}
+
+void HandleCurrentFailure(CodeAddress taken_at) {
+  FailureDescription failure = DescribeCurrentFailure();
+  HandleUncaughtFailure(failure, failure.raise_address != 0 ? failure.raise_address : taken_at);
 }

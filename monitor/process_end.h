@@ -2,7 +2,8 @@
 
 #include <cstdint>
 
-#include "platform/process.h"
+#include "platform/code_address.h"
+#include "runtime/exception.h"
 
 class TextOutput;
 struct FailureDescription;
@@ -46,6 +47,11 @@ std::uint8_t RuntimeErrorNumberOfFault(const Exception& fault);
 /// this program's own on every system.
 [[noreturn]] void HandleUncaughtFailure(const FailureDescription& failure,
                                         CodeAddress code_address);
+
+/// The top-level handler for the failure being handled: inside a catch block
+/// only. The address is where the failure was raised, or `taken_at` for a
+/// raised object that carries none (one not derived from `Exception`).
+[[noreturn]] void HandleCurrentFailure(CodeAddress taken_at);
 
 /// Writes the runtime-error line the way the end of the process does: what
 /// `log` buffers, then the line with CR LF, written out at once. Write

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "monitor/failure_report.h"
+#include "monitor/process_modules.h"
 #include "monitor/startup_sequence.h"
 #include "monitor/text_output.h"
 #include "tests/support/child_process.h"
@@ -74,13 +75,27 @@ TEST(HandleUncaughtFailureTest, WithoutAReportRoutineItIsRuntimeError217) {
 TEST(HandleUncaughtFailureTest, WithTheReportRoutineItReportsThenShutsDownWithExitCode1) {
   MarkingModule a("a");
   ChildOutcome outcome = EndInChild({&a}, [] {
+    ConsoleMode = true;
     UncaughtFailureHook = ReportUncaughtFailure;
     HandleUncaughtFailure({"EIdWS2StubError", "Error on loading"}, 0);
   });
   EXPECT_TRUE(outcome.Exited(1));
   EXPECT_EQ(outcome.out, "log");
   EXPECT_EQ(outcome.err,
-            FormatFailureReport({"EIdWS2StubError", "Error on loading"}, 0) + "\r\n[down a]");
+            std::string(FormatFailureReport({"EIdWS2StubError", "Error on loading"}, 0).View()) +
+                "\r\n[down a]");
+}
+
+TEST(HandleUncaughtFailureTest, OutsideConsoleModeTheReportHasNoStreamButTheEndIsTheSame) {
+  MarkingModule a("a");
+  ChildOutcome outcome = EndInChild({&a}, [] {
+    ConsoleMode = false;
+    UncaughtFailureHook = ReportUncaughtFailure;
+    HandleUncaughtFailure({"EIdWS2StubError", "Error on loading"}, 0);
+  });
+  EXPECT_TRUE(outcome.Exited(1));
+  EXPECT_EQ(outcome.out, "") << "the log's buffer is the runtime core's to write out";
+  EXPECT_EQ(outcome.err, "[down a]");
 }
 
 TEST(HandleUncaughtFailureTest, AShutdownStepFailingAfterTheReportEndsAsRuntimeError217) {
@@ -88,11 +103,13 @@ TEST(HandleUncaughtFailureTest, AShutdownStepFailingAfterTheReportEndsAsRuntimeE
   // empties the report routine; then b's failure reaches the top-level handler.
   MarkingModule a("a", false, true), b("b", true);
   ChildOutcome outcome = EndInChild({&a, &b}, [] {
+    ConsoleMode = true;
     UncaughtFailureHook = ReportUncaughtFailure;
     HandleUncaughtFailure({"E", "first"}, 0);
   });
   EXPECT_TRUE(outcome.Exited(217));
-  EXPECT_EQ(outcome.err, FormatFailureReport({"E", "first"}, 0) + "\r\n[down b][down a]");
+  EXPECT_EQ(outcome.err,
+            std::string(FormatFailureReport({"E", "first"}, 0).View()) + "\r\n[down b][down a]");
   ASSERT_EQ(outcome.out.substr(0, 24), "logRuntime error 217 at ");
   EXPECT_EQ(outcome.out.substr(outcome.out.size() - 2), "\r\n");
 }

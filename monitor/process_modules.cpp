@@ -6,6 +6,7 @@
 #include "monitor/application.h"
 #include "monitor/failure_report.h"
 #include "monitor/process_end.h"
+#include "monitor/runtime_error_line.h"
 #include "monitor/text_output.h"
 #include "monitor/time_stamp.h"
 #include "runtime/runtime_errors.h"
@@ -22,24 +23,46 @@ void OnProcessorFault(const Exception& error, CodeAddress code_address) {
   HandleUncaughtFailure(DescribeFailure(error), code_address);
 }
 
+// A fault inside the report of a fault, or a fault report that hangs: the
+// report's state can't be trusted, so no shutdown step runs and the log's
+// buffer stays where it is. The runtime-error line of the fault's kind goes
+// straight to standard output in one write; signal-safe throughout.
+void OnFaultDuringReport(std::uint8_t number, CodeAddress code_address) {
+  char line[kRuntimeErrorLineSize];
+  std::size_t size = FormatRuntimeErrorLine(number, code_address, line);
+  line[size++] = '\r';
+  line[size++] = '\n';
+  ConsoleSink& output = StandardStreamSink(StandardStream::kOutput);
+  if (output.Open() == 0) output.Write(line, size);
+  EndProcessNow(number);
+}
+
 // A failure that leaves the body of a thread other than the main one (whose
 // failures main() takes) ends up here: it gets the same top-level treatment.
 // Without a failure in flight, termination keeps the language's default.
 [[noreturn]] void OnTerminate() {
   if (std::current_exception()) {
-    HandleUncaughtFailure(DescribeCurrentFailure(), CurrentCodeAddress());
+    HandleCurrentFailure(CurrentCodeAddress());
   }
   std::abort();
 }
 
 }  // namespace
 
+void ReportUncaughtFailure(const FailureDescription& failure, CodeAddress code_address) {
+  if (ConsoleMode) {
+    WriteFailureReport(StandardOutput(), StandardStreamSink(StandardStream::kError), failure,
+                       code_address);
+  }
+  EndProcess(1);
+}
+
 RuntimeCoreModule::RuntimeCoreModule() = default;
 RuntimeCoreModule::~RuntimeCoreModule() = default;
 
 void RuntimeCoreModule::Startup() {
   StandardOutput();  // made now, opened by the first write
-  fault_handlers_ = ProcessorFaultHandlers::Install(OnProcessorFault);
+  fault_handlers_ = ProcessorFaultHandlers::Install(OnProcessorFault, OnFaultDuringReport);
 }
 
 void RuntimeCoreModule::Shutdown() {

@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 
+#include "monitor/failure_description.h"
 #include "monitor/startup_sequence.h"
 #include "platform/process.h"
 
@@ -30,6 +31,15 @@ class RuntimeCoreModule final : public StartupModule {
  private:
   std::unique_ptr<ProcessorFaultHandlers> fault_handlers_;
 };
+
+/// The report routine that the error machinery installs as
+/// `UncaughtFailureHook`: in a console program (`ConsoleMode`) the failure
+/// report goes to standard error after what standard output still buffers
+/// (`WriteFailureReport`); a program without a console has no stream to show
+/// it on (this platform has no message box) and writes nothing. Then the
+/// process ends with exit code 1 after its shutdown steps (`EndProcess`).
+[[noreturn]] void ReportUncaughtFailure(const FailureDescription& failure,
+                                        CodeAddress code_address);
 
 /// The error machinery: from its start-up step on, processor faults of every
 /// thread (caught by the runtime core's handlers) and failures that escape a

@@ -8,8 +8,10 @@
 #include <unistd.h>
 #endif
 
+#include <chrono>
 #include <cstddef>
 #include <cstdio>
+#include <mutex>
 #include <new>
 #include <regex>
 #include <stdexcept>
@@ -19,9 +21,11 @@
 
 #include "monitor/application.h"
 #include "monitor/failure_report.h"
+#include "monitor/process_end.h"
 #include "monitor/text_output.h"
 #include "runtime/runtime_errors.h"
 #include "tests/support/child_process.h"
+#include "tests/support/failing_allocation.h"
 
 namespace {
 
@@ -59,6 +63,7 @@ void ExecuteIllegalInstruction() { __builtin_trap(); }
 // in standard output's buffer, then fails.
 ChildOutcome FailAfterStartup(std::vector<StartupModule*> modules, void (*fail)()) {
   return RunInChild([&modules, fail] {
+    ConsoleMode = true;  // as the program sets it before its start-up
     StartupSequence sequence(modules);
     sequence.RunStartup();
     SetProcessStartupSequence(&sequence);
@@ -75,7 +80,7 @@ ChildOutcome FailAfterStartup(void (*fail)()) {
 }
 
 TEST(ErrorMachineryTest, FaultsAndFailuresOfOtherThreadsAreReportedWithExitCode1) {
-  const std::string self = ModuleBaseName(ExecutableFileName());
+  const std::string self(ModuleBaseName(ExecutableFileName()));
   const auto head = [](const std::string& module) {
     return "Exception (\\S+) in module " + module + " at [0-9A-F]{8}\\.\r\n";
   };
@@ -151,6 +156,7 @@ TEST(ErrorMachineryTest, WithoutItAFaultEndsAsTheRuntimeErrorOfItsKind) {
 }
 
 TEST(ErrorMachineryTest, ShutdownEmptiesTheHookAndFaultsAreRuntimeErrorsAgain) {
+  ConsoleMode = true;
   ChildOutcome outcome = RunInChild([] {
     RuntimeCoreModule runtime_core;
     ErrorMachineryModule error_machinery;
@@ -208,6 +214,121 @@ TEST(ErrorMachineryTest, AnAllocationThatFindsNoMemoryRaisesTheOutOfMemoryError)
     }
   });
   EXPECT_TRUE(outcome.Exited(0)) << outcome.status;
+#endif
+}
+
+TEST(ErrorMachineryTest, AFailureEscapingWhileMemoryIsExhaustedIsStillReported) {
+  // From the raise on, every allocation fails, and keeps failing through the
+  // report and the shutdown: the report is built without memory.
+  struct Case {
+    const char* title;
+    void (*raise)();
+    const char* second_line;
+  } cases[] = {
+      {"error object", [] { throw Exception("no memory"); }, "no memory."},
+      {"out of memory itself", [] { throw EOutOfMemory(); }, "Out of memory."},
+      {"foreign object", [] { throw 7; }, ""},
+  };
+  const std::string self(ModuleBaseName(ExecutableFileName()));
+  for (const Case& c : cases) {
+    ChildOutcome outcome = RunInChild([&c] {
+      ConsoleMode = true;
+      RuntimeCoreModule runtime_core;
+      ErrorMachineryModule error_machinery;
+      StartupSequence sequence({&runtime_core, &error_machinery});
+      sequence.RunStartup();
+      SetProcessStartupSequence(&sequence);
+      StandardOutput().WriteLine("last log line");
+      try {
+        FailAllocation(1, true);
+        c.raise();
+      } catch (...) {
+        HandleCurrentFailure(CurrentCodeAddress());
+      }
+    });
+    EXPECT_TRUE(outcome.Exited(1)) << c.title << ": " << outcome.status;
+    EXPECT_EQ(outcome.out, "last log line\r\n") << c.title;
+    EXPECT_TRUE(std::regex_match(
+        outcome.err, std::regex("Exception \\S+ in module " + self + " at [0-9A-F]{8}\\.\r\n" +
+                                c.second_line + "\r\n\r\n")))
+        << c.title << ": " << outcome.err;
+  }
+}
+
+// A module whose shutdown step fails in a given way: it runs inside the
+// report of a failure, since the report's end runs the shutdown steps.
+class FailingShutdownModule final : public StartupModule {
+ public:
+  explicit FailingShutdownModule(void (*fail)()) : fail_(fail) {}
+  void Shutdown() override { fail_(); }
+
+ private:
+  void (*fail_)();
+};
+
+std::mutex g_held_lock;
+
+// Waits for a lock that its own thread holds, as a report would that needs
+// the heap while the faulting code held the heap's lock.
+void WaitForAHeldLock() {
+  g_held_lock.lock();
+  g_held_lock.lock();  // NOLINT(bugprone-*): the deadlock is the point
+}
+
+TEST(ErrorMachineryTest, AFaultInsideAFaultsReportEndsAtOnceAsItsRuntimeError) {
+  struct Case {
+    const char* title;
+    void (*fail_in_report)();
+    int number;  // of the fault inside the report
+  } cases[] = {
+      {"null read", ReadNullPointer, 216},
+      {"division by zero", DivideByZero, 200},
+  };
+  for (const Case& c : cases) {
+    ChildOutcome outcome = RunInChild([&c] {
+      ConsoleMode = true;
+      RuntimeCoreModule runtime_core;
+      ErrorMachineryModule error_machinery;
+      FailingShutdownModule failing(c.fail_in_report);
+      StartupSequence sequence({&runtime_core, &error_machinery, &failing});
+      sequence.RunStartup();
+      SetProcessStartupSequence(&sequence);
+      StandardOutput().WriteLine("last log line");
+      WriteLowAddress();
+    });
+    EXPECT_TRUE(outcome.Exited(c.number)) << c.title << ": " << outcome.status;
+    // The first fault's report, then the line of the second, which ends it.
+    EXPECT_TRUE(std::regex_match(
+        outcome.out, std::regex("last log line\r\nRuntime error " + std::to_string(c.number) +
+                                " at [0-9A-F]{8,16}\r\n")))
+        << c.title << ": " << outcome.out;
+    EXPECT_EQ(outcome.err.rfind("Exception EAccessViolation in module ", 0), 0u)
+        << c.title << ": " << outcome.err;
+  }
+}
+
+TEST(ErrorMachineryTest, AFaultReportThatHangsEndsAsTheFaultsRuntimeError) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "POSIX only: the report's time limit is an alarm signal";
+#else
+  auto start = std::chrono::steady_clock::now();
+  ChildOutcome outcome = RunInChild([] {
+    ConsoleMode = true;
+    RuntimeCoreModule runtime_core;
+    ErrorMachineryModule error_machinery;
+    FailingShutdownModule hanging(WaitForAHeldLock);
+    StartupSequence sequence({&runtime_core, &error_machinery, &hanging});
+    sequence.RunStartup();
+    SetProcessStartupSequence(&sequence);
+    DivideByZero();
+  });
+  auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_TRUE(outcome.Exited(200)) << outcome.status;
+  EXPECT_TRUE(std::regex_match(outcome.out, std::regex("Runtime error 200 at [0-9A-F]{8,16}\r\n")))
+      << outcome.out;
+  EXPECT_EQ(outcome.err.rfind("Exception EDivByZero in module ", 0), 0u) << outcome.err;
+  EXPECT_GE(waited, std::chrono::seconds(kFaultReportTimeLimitSeconds - 1));
+  EXPECT_LT(waited, std::chrono::seconds(kFaultReportTimeLimitSeconds + 30));
 #endif
 }
 

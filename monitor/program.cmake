@@ -4,6 +4,7 @@
 
 add_library(monitor_process STATIC
   ${CMAKE_CURRENT_LIST_DIR}/cpu_usage_probe.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/failure_description.cpp
   ${CMAKE_CURRENT_LIST_DIR}/failure_report.cpp
   ${CMAKE_CURRENT_LIST_DIR}/process_end.cpp
   ${CMAKE_CURRENT_LIST_DIR}/process_modules.cpp
@@ -39,6 +40,7 @@ if(BUILD_TESTING)
     ${CMAKE_CURRENT_LIST_DIR}/process_modules_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/runtime_error_line_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/startup_sequence_test.cpp
+    ${CMAKE_SOURCE_DIR}/tests/support/failing_allocation.cpp
   )
   if(WIN32)
     # Each case runs in a child that is this executable started again; the

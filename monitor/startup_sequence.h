@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "platform/process.h"
+#include "platform/code_address.h"
 
 struct FailureDescription;
 

@@ -41,10 +41,14 @@ ConsoleSink& StandardStreamSink(StandardStream stream);
 
 /// The runtime's I/O error number for an operating-system error number. The
 /// only place where the console's system errors are translated: a missing
-/// stream (a closed descriptor) is 105, every other error keeps its number.
+/// stream (a closed descriptor) is 105; errors that mean the same as one of
+/// the runtime's fixed texts get its number; every other error keeps its
+/// number, marked with `kIoErrorWithoutFixedText` where that number would
+/// otherwise show a fixed text it does not mean.
 int IoErrorNumberFromSystemError(int system_error);
 
-/// Converts the text of a report from the system's character set to that of
-/// the console, in place, never changing its length. Nothing to do where the
-/// console has no character set of its own (POSIX).
-void ConvertToConsoleCharacterSet(std::string* text);
+/// Converts the `size` bytes of a report from the system's character set to
+/// that of the console, in place, never changing their length. Nothing to do
+/// where the console has no character set of its own (POSIX). Allocates
+/// nothing.
+void ConvertToConsoleCharacterSet(char* text, std::size_t size);

@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "platform/console.h"
+#include "runtime/runtime_errors.h"
 
 namespace {
 
@@ -90,11 +91,26 @@ ConsoleSink& StandardStreamSink(StandardStream stream) {
 }
 
 int IoErrorNumberFromSystemError(int system_error) {
-  constexpr int kFileNotOpenForOutput = 105;
-  if (system_error == EBADF) return kFileNotOpenForOutput;
+  // The runtime's numbers for the errors that mean the same; every other
+  // errno keeps its own number, marked where that number is one with a fixed
+  // text of a different meaning (EINTR is 4, EIO is 5, ENETDOWN is 100).
+  switch (system_error) {
+    case ENOENT:
+      return 2;  // File not found
+    case EMFILE:
+      return 4;  // Too many open files
+    case EACCES:
+    case EPERM:
+      return 5;  // File access denied
+    case EBADF:
+      return 105;  // the stream is not open
+    default:
+      break;
+  }
+  if (EInOutError::HasFixedText(system_error)) return system_error | kIoErrorWithoutFixedText;
   return system_error;
 }
 
-void ConvertToConsoleCharacterSet(std::string*) {
+void ConvertToConsoleCharacterSet(char*, std::size_t) {
   // A terminal shows the bytes in the one character set of the locale.
 }

@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include "runtime/runtime_errors.h"
+
 namespace {
 
 // The sinks are process-wide objects over descriptors 1 and 2, so each case
@@ -121,10 +123,26 @@ TEST(ConsoleSinkTest, FullDeviceCarriesTheSystemErrorNumber) {
   close(full);
 }
 
-TEST(ConsoleSinkTest, ErrorNumbers) {
-  EXPECT_EQ(105, IoErrorNumberFromSystemError(EBADF));
-  EXPECT_EQ(EPIPE, IoErrorNumberFromSystemError(EPIPE));
-  EXPECT_EQ(ENOSPC, IoErrorNumberFromSystemError(ENOSPC));
+TEST(ConsoleSinkTest, ErrorNumbersAndTheTextsTheyShow) {
+  // A fixed text only for an error that means it; every other errno shows
+  // its own number, also where that number has a fixed text (EIO is 5).
+  struct Case {
+    int system_error;
+    const char* message;
+  } cases[] = {
+      {ENOENT, "File not found"},     {EMFILE, "Too many open files"},
+      {EACCES, "File access denied"}, {EPERM, "File access denied"},
+      {EBADF, "I/O error 105"},       {EPIPE, "I/O error 32"},
+      {ENOSPC, "I/O error 28"},       {EIO, "I/O error 5"},
+      {EINTR, "I/O error 4"},         {ESRCH, "I/O error 3"},
+      {ENETDOWN, "I/O error 100"},    {ENETUNREACH, "I/O error 101"},
+      {EISCONN, "I/O error 106"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(EInOutError(IoErrorNumberFromSystemError(c.system_error)).Message(), c.message)
+        << c.system_error;
+  }
+  EXPECT_EQ(IoErrorNumberFromSystemError(EPIPE), EPIPE) << "unmarked where nothing collides";
 }
 
 }  // namespace

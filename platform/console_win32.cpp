@@ -63,9 +63,8 @@ int IoErrorNumberFromSystemError(int system_error) {
   return system_error;
 }
 
-void ConvertToConsoleCharacterSet(std::string* text) {
+void ConvertToConsoleCharacterSet(char* text, std::size_t size) {
   // The console shows its OEM code page; the report is built in the ANSI one.
-  // The conversion never lengthens the text, so it works in place (up to a
-  // NUL, which no report holds).
-  if (!text->empty()) CharToOemA(text->data(), text->data());
+  // The conversion maps byte to byte, so it works in place.
+  if (size > 0) CharToOemBuffA(text, text, static_cast<DWORD>(size));
 }

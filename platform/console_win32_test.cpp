@@ -91,13 +91,13 @@ TEST(ConsoleSinkTest, ErrorNumbersAreTheSystemsCodes) {
 TEST(ConvertToConsoleCharacterSetTest, PlainTextStaysAndTheLengthNeverChanges) {
   std::string text = "Exception EIdSocketError in module x.exe at 00001234.\r\n";
   std::string copy = text;
-  ConvertToConsoleCharacterSet(&copy);
+  ConvertToConsoleCharacterSet(copy.data(), copy.size());
   EXPECT_EQ(text, copy);
   // A letter outside ASCII becomes the console code page's byte for it.
   std::string accented = "caf\xE9";
   char expected[8];
   CharToOemA(accented.c_str(), expected);
-  ConvertToConsoleCharacterSet(&accented);
+  ConvertToConsoleCharacterSet(accented.data(), accented.size());
   EXPECT_EQ(std::string(expected), accented);
   EXPECT_EQ(4u, accented.size());
 }

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/process.h"
+#include "platform/code_address.h"
 #include "runtime/runtime_errors.h"
 
 /// "Access violation at address %p in module '%s'. %s of address %p", or

@@ -1,44 +1,14 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <string>
 
+#include "platform/code_address.h"
 #include "runtime/exception.h"
 
-// The process services of the runtime: where a code address lies, the end of
-// the process, and the routing of processor faults into error objects.
-
-/// An address in the process's memory, as the failure reports show it.
-using CodeAddress = std::uintptr_t;
-
-/// Formats an address as uppercase hexadecimal with at least eight digits,
-/// zero-padded; wider addresses of a 64-bit process keep all their digits
-/// rather than losing the high ones.
-std::string FormatAddress(CodeAddress address);
-
-/// A loaded module: the executable or a shared library.
-struct CodeModule {
-  std::string file_name;  // as the loader names it; may hold a directory part
-  CodeAddress base = 0;   // the address the module's image is loaded at
-};
-
-/// Finds the loaded module whose image holds `address`. Returns false when the
-/// address lies in none of them (heap, stack, unmapped memory, 0); `*module`
-/// is then left alone.
-bool FindCodeModule(CodeAddress address, CodeModule* module);
-
-/// The running executable's file name with its directory, or "" when the
-/// system can't tell.
-std::string ExecutableFileName();
-
-/// The name of a module file without its directory part.
-std::string ModuleBaseName(const std::string& file_name);
-
-/// The code address that the caller returns to: an address inside the
-/// function that calls this, right after the call. It marks where a failure
-/// was taken when the failure itself carries no address.
-CodeAddress CurrentCodeAddress();
+// The process services of the runtime: the end of the process and the
+// routing of processor faults into error objects.
 
 /// Ends the process at once with `exit_code`. Nothing else runs: no static
 /// destructors, no exit handlers, no flushing of the C library's streams; the
@@ -52,6 +22,23 @@ CodeAddress CurrentCodeAddress();
 /// the system's default treatment (the process dies with the signal).
 using ProcessorFaultRoutine = void (*)(const Exception& error, CodeAddress code_address);
 
+/// Receives a fault that arrives while a fault is being reported, on the
+/// reporting thread itself, or the report's running out of time (it may wait
+/// for a lock that the faulting code holds): the runtime error number of the
+/// fault's kind (200 division by zero, 201 range, 202 stack overflow, 205
+/// floating-point overflow, 206 underflow, 207 invalid floating-point
+/// operation, 215 integer overflow, 216 access violation, 218 privileged
+/// instruction, 255 any other) and the faulting instruction's address. It runs
+/// inside a signal handler while the report may hold any lock: it may only
+/// make async-signal-safe calls (no allocation) and must end the process.
+/// Without one, the process ends at once with the number as its exit code.
+using FaultDuringReportRoutine = void (*)(std::uint8_t runtime_error_number,
+                                          CodeAddress code_address);
+
+/// How long the report of a processor fault may take before it counts as
+/// hung and ends as `FaultDuringReportRoutine` of the fault it reports.
+inline constexpr unsigned kFaultReportTimeLimitSeconds = 5;
+
 /// While an object of this class lives, processor faults of every thread go
 /// to a routine: invalid memory accesses (as `EAccessViolation`, or
 /// `EStackOverflow` when the stack ran out), arithmetic faults (`EDivByZero`,
@@ -64,11 +51,18 @@ using ProcessorFaultRoutine = void (*)(const Exception& error, CodeAddress code_
 /// Signals that another process sends (kill, sigqueue) are not processor
 /// faults: they keep their default treatment, as do console interrupts, for
 /// which nothing is installed. At most one object exists at a time.
+///
+/// One fault is reported at a time: a fault of another thread meanwhile waits
+/// for the report to end the process. A fault of the reporting thread itself
+/// goes to the `FaultDuringReportRoutine` at once, and so, on POSIX systems,
+/// does the reported fault when its report takes longer than
+/// `kFaultReportTimeLimitSeconds`: a report never hangs the process.
 class ProcessorFaultHandlers final {
  public:
   /// Installs the handlers. Raises `Exception` when the system refuses them
   /// or another object is alive; nothing stays installed then.
-  static std::unique_ptr<ProcessorFaultHandlers> Install(ProcessorFaultRoutine routine);
+  static std::unique_ptr<ProcessorFaultHandlers> Install(
+      ProcessorFaultRoutine routine, FaultDuringReportRoutine during_report = nullptr);
 
   /// Puts back the treatment that was in place before. Called while a fault is
   /// being reported (on the alternate stack) it keeps that stack's memory: the

@@ -1,9 +1,9 @@
 #include "platform/process.h"
 
-#include <dlfcn.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
 #include <ucontext.h>
 #include <unistd.h>
 
@@ -14,32 +14,6 @@
 
 #include "platform/fault_text.h"
 #include "runtime/runtime_errors.h"
-
-bool FindCodeModule(CodeAddress address, CodeModule* module) {
-  Dl_info info;
-  // Code addresses travel as integers (fault reports, failure reports); the
-  // loader takes them back as pointers.
-  // NOLINTNEXTLINE(performance-no-int-to-ptr)
-  if (address == 0 || dladdr(reinterpret_cast<void*>(address), &info) == 0) return false;
-  if (info.dli_fname == nullptr || info.dli_fbase == nullptr) return false;
-  // The loader names the main program by the path it was started with; an
-  // empty name (seen with some loaders) stands for the executable itself.
-  module->file_name = info.dli_fname[0] != '\0' ? info.dli_fname : ExecutableFileName();
-  module->base = reinterpret_cast<CodeAddress>(info.dli_fbase);
-  return true;
-}
-
-std::string ExecutableFileName() {
-  char path[4096];
-  ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (length <= 0) return "";
-  return std::string(path, static_cast<std::size_t>(length));
-}
-
-std::string ModuleBaseName(const std::string& file_name) {
-  std::size_t slash = file_name.rfind('/');
-  return slash == std::string::npos ? file_name : file_name.substr(slash + 1);
-}
 
 void EndProcessNow(int exit_code) { _exit(exit_code); }
 
@@ -63,7 +37,13 @@ constexpr unsigned kFaultMisalignment = 0x80000002u;
 constexpr unsigned kFaultIllegalInstruction = 0xC000001Du;
 
 std::atomic<ProcessorFaultRoutine> g_routine{nullptr};
-std::atomic<bool> g_fault_taken{false};
+std::atomic<FaultDuringReportRoutine> g_during_report{nullptr};
+// The thread that reports a fault (its kernel thread id), 0 while none does.
+std::atomic<pid_t> g_reporting_thread{0};
+// The fault being reported, for the end that its report running out of time
+// takes.
+std::atomic<std::uint8_t> g_reported_number{0};
+std::atomic<CodeAddress> g_reported_address{0};
 
 // What the signal context tells about the faulting instruction.
 struct FaultContext {
@@ -149,6 +129,63 @@ void DeliverFault(ProcessorFaultRoutine routine, const siginfo_t* info,
   }
 }
 
+// The runtime error number of a fault's kind, as `DeliverFault` classes it.
+std::uint8_t RuntimeErrorNumberOf(const siginfo_t* info, const FaultContext& context) {
+  switch (info->si_signo) {
+    case SIGSEGV:
+      return IsStackOverflow(info, context) ? 202 : 216;
+    case SIGBUS:
+      return info->si_code == BUS_ADRALN ? 255 : 216;
+    case SIGFPE:
+      switch (info->si_code) {
+        case FPE_INTDIV:
+        case FPE_FLTDIV:
+          return 200;
+        case FPE_INTOVF:
+          return 215;
+        case FPE_FLTOVF:
+          return 205;
+        case FPE_FLTUND:
+          return 206;
+        case FPE_FLTSUB:
+          return 201;
+        default:
+          return 207;
+      }
+    case SIGILL:
+      return info->si_code == ILL_PRVOPC || info->si_code == ILL_PRVREG ? 218 : 255;
+    default:
+      return 255;
+  }
+}
+
+// The last resort of a report that can't go on; async-signal-safe.
+[[noreturn]] void EndDuringReport(std::uint8_t number, CodeAddress code_address) {
+  if (FaultDuringReportRoutine routine = g_during_report.load()) routine(number, code_address);
+  _exit(number);
+}
+
+// The report of a fault has run out of time: it waits for something that
+// will not come (a lock the faulting code held, say).
+void OnReportTimeLimit(int) {
+  EndDuringReport(g_reported_number.load(), g_reported_address.load());
+}
+
+void StartReportTimeLimit() {
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = OnReportTimeLimit;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGALRM, &action, nullptr);
+  // The alarm goes to whichever thread does not block it; unblocked here, it
+  // can at least reach the reporting thread.
+  sigset_t alarm_only;
+  sigemptyset(&alarm_only);
+  sigaddset(&alarm_only, SIGALRM);
+  pthread_sigmask(SIG_UNBLOCK, &alarm_only, nullptr);
+  alarm(kFaultReportTimeLimitSeconds);
+}
+
 // Leaves the signal to the system: with the default action back in place, a
 // fault recurs when the instruction is retried, and a sent signal is raised
 // again; either way the process ends as the system ends it.
@@ -165,13 +202,22 @@ void OnFaultSignal(int signal_number, siginfo_t* info, void* context) {
   // si_code <= 0: sent by a process (kill, sigqueue, tgkill), not a fault.
   ProcessorFaultRoutine routine = g_routine.load();
   if (info->si_code <= 0 || routine == nullptr) return LeaveToSystem(signal_number, info);
-  if (g_fault_taken.exchange(true)) {
+  FaultContext fault = ReadContext(info, context);
+  auto self = static_cast<pid_t>(syscall(SYS_gettid));
+  pid_t none = 0;
+  if (!g_reporting_thread.compare_exchange_strong(none, self)) {
+    // A fault inside the report of a fault: the report can't be trusted to
+    // finish, and waiting for it would wait for ourselves.
+    if (none == self) EndDuringReport(RuntimeErrorNumberOf(info, fault), fault.code_address);
     // Another thread's fault is being reported, and that report ends the
     // process; this thread must not run on, nor end it first.
     for (;;) pause();
   }
+  g_reported_number.store(RuntimeErrorNumberOf(info, fault));
+  g_reported_address.store(fault.code_address);
+  StartReportTimeLimit();
   int saved_errno = errno;
-  DeliverFault(routine, info, ReadContext(info, context));
+  DeliverFault(routine, info, fault);
   errno = saved_errno;
   LeaveToSystem(signal_number, info);
 }
@@ -208,14 +254,15 @@ ProcessorFaultHandlers::ProcessorFaultHandlers(std::unique_ptr<State> state)
 ProcessorFaultHandlers::~ProcessorFaultHandlers() = default;
 
 std::unique_ptr<ProcessorFaultHandlers> ProcessorFaultHandlers::Install(
-    ProcessorFaultRoutine routine) {
+    ProcessorFaultRoutine routine, FaultDuringReportRoutine during_report) {
   auto state = std::make_unique<State>();  // its destructor undoes what is done
   ProcessorFaultRoutine none = nullptr;
   if (routine == nullptr || !g_routine.compare_exchange_strong(none, routine)) {
     throw Exception("Processor fault handlers are already installed");
   }
   state->owns_routine = true;
-  g_fault_taken.store(false);
+  g_during_report.store(during_report);
+  g_reporting_thread.store(0);
 
   void* memory = mmap(nullptr, kAlternateStackSize, PROT_READ | PROT_WRITE,
                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -232,11 +279,10 @@ std::unique_ptr<ProcessorFaultHandlers> ProcessorFaultHandlers::Install(
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
   action.sa_sigaction = OnFaultSignal;
-  action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+  // A fault inside the report of a fault must reach the handler again (which
+  // ends the process at once): blocked, it would kill the process silently.
+  action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_NODEFER;
   sigemptyset(&action.sa_mask);
-  // While one fault is reported, a second one of another kind on the same
-  // thread must not start a second report.
-  for (int signal_number : kFaultSignals) sigaddset(&action.sa_mask, signal_number);
   for (int signal_number : kFaultSignals) {
     if (sigaction(signal_number, &action, &state->previous[state->installed]) != 0) {
       throw Exception(std::string("Cannot install a processor fault handler: ") +

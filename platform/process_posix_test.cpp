@@ -39,7 +39,7 @@ TEST(ModuleBaseNameTest, DropsTheDirectoryPart) {
 }
 
 TEST(FindCodeModuleTest, NamesTheExecutableASharedLibraryOrNothing) {
-  std::string executable = ModuleBaseName(ExecutableFileName());
+  std::string executable(ModuleBaseName(ExecutableFileName()));
   ASSERT_FALSE(executable.empty());
 
   CodeModule module;
@@ -61,7 +61,7 @@ TEST(FindCodeModuleTest, NamesTheExecutableASharedLibraryOrNothing) {
   module = CodeModule{"untouched", 7};
   EXPECT_FALSE(FindCodeModule(reinterpret_cast<CodeAddress>(heap.get()), &module));
   EXPECT_FALSE(FindCodeModule(0, &module));
-  EXPECT_EQ(module.file_name, "untouched");
+  EXPECT_STREQ(module.file_name, "untouched");
   EXPECT_EQ(module.base, 7u);
 }
 
@@ -89,8 +89,8 @@ void WriteText(const std::string& text) {
 
 void ReportingRoutine(const Exception& error, CodeAddress code_address) {
   CodeModule module;
-  std::string where =
-      FindCodeModule(code_address, &module) ? ModuleBaseName(module.file_name) : "?";
+  std::string where(FindCodeModule(code_address, &module) ? ModuleBaseName(module.file_name)
+                                                          : std::string_view("?"));
   WriteText(std::string(error.ClassName()) + "|" + error.Message() + "|" + where + "\n");
   _exit(kRoutineExitCode);
 }
@@ -114,7 +114,7 @@ void InstallAndRun(void (*fault)()) {
 }
 
 TEST(ProcessorFaultHandlersTest, EachFaultArrivesAsItsErrorClass) {
-  std::string executable = ModuleBaseName(ExecutableFileName());
+  std::string executable(ModuleBaseName(ExecutableFileName()));
   struct Case {
     const char* name;
     void (*fault)();
@@ -148,7 +148,7 @@ TEST(ProcessorFaultHandlersTest, EachFaultArrivesAsItsErrorClass) {
 }
 
 TEST(ProcessorFaultHandlersTest, AccessViolationNamesModuleAccessKindAndAddress) {
-  std::string executable = ModuleBaseName(ExecutableFileName());
+  std::string executable(ModuleBaseName(ExecutableFileName()));
   struct Case {
     void (*fault)();
     std::string ending;

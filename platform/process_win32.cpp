@@ -2,38 +2,11 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/fault_text.h"
 #include "platform/process.h"
 #include "runtime/runtime_errors.h"
-
-bool FindCodeModule(CodeAddress address, CodeModule* module) {
-  if (address == 0) return false;
-  MEMORY_BASIC_INFORMATION region;
-  if (VirtualQuery(reinterpret_cast<void*>(address), &region, sizeof region) == 0) return false;
-  if (region.State != MEM_COMMIT) return false;
-  // A module's image is one allocation, so the region's allocation base is
-  // the module's handle; for any other memory the loader knows no file.
-  char path[MAX_PATH + 1];
-  DWORD length = GetModuleFileNameA(static_cast<HMODULE>(region.AllocationBase), path, MAX_PATH);
-  if (length == 0) return false;
-  module->file_name.assign(path, length);
-  module->base = reinterpret_cast<CodeAddress>(region.AllocationBase);
-  return true;
-}
-
-std::string ExecutableFileName() {
-  char path[MAX_PATH + 1];
-  DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  return std::string(path, length);
-}
-
-std::string ModuleBaseName(const std::string& file_name) {
-  // The loader names files with backslashes; a forward slash is a directory
-  // separator to the system as well.
-  std::size_t separator = file_name.find_last_of("\\/");
-  return separator == std::string::npos ? file_name : file_name.substr(separator + 1);
-}
 
 void EndProcessNow(int exit_code) { ExitProcess(static_cast<UINT>(exit_code)); }
 
@@ -46,7 +19,10 @@ namespace {
 constexpr SIZE_T kReportStackSize = 256 * 1024;
 
 std::atomic<ProcessorFaultRoutine> g_routine{nullptr};
-std::atomic<bool> g_fault_taken{false};
+std::atomic<FaultDuringReportRoutine> g_during_report{nullptr};
+// The thread that reports a fault, 0 while none does. For a stack overflow
+// that is the report's own thread, and the faulting one waits for it.
+std::atomic<DWORD> g_reporting_thread{0};
 
 std::string AccessViolationText(CodeAddress code_address, const EXCEPTION_RECORD& record) {
   // The first parameter is 1 for a write; 0 (read) and 8 (execution of
@@ -90,6 +66,47 @@ void DeliverFault(ProcessorFaultRoutine routine, const EXCEPTION_RECORD& record)
   }
 }
 
+// The runtime error number of a fault's kind, as `DeliverFault` classes it.
+std::uint8_t RuntimeErrorNumberOf(DWORD code) {
+  switch (code) {
+    case EXCEPTION_INT_DIVIDE_BY_ZERO:
+    case EXCEPTION_FLT_DIVIDE_BY_ZERO:
+      return 200;
+    case EXCEPTION_ARRAY_BOUNDS_EXCEEDED:
+      return 201;
+    case EXCEPTION_STACK_OVERFLOW:
+      return 202;
+    case EXCEPTION_FLT_OVERFLOW:
+      return 205;
+    case EXCEPTION_FLT_UNDERFLOW:
+    case EXCEPTION_FLT_DENORMAL_OPERAND:
+      return 206;
+    case EXCEPTION_FLT_INVALID_OPERATION:
+    case EXCEPTION_FLT_INEXACT_RESULT:
+    case EXCEPTION_FLT_STACK_CHECK:
+      return 207;
+    case EXCEPTION_INT_OVERFLOW:
+      return 215;
+    case EXCEPTION_ACCESS_VIOLATION:
+      return 216;
+    case CONTROL_C_EXIT:
+      return 217;
+    case EXCEPTION_PRIV_INSTRUCTION:
+      return 218;
+    default:
+      return 255;
+  }
+}
+
+// A fault inside the report of a fault: the report can't be trusted to
+// finish, and waiting for it would wait for ourselves.
+[[noreturn]] void EndDuringReport(const EXCEPTION_RECORD& record) {
+  std::uint8_t number = RuntimeErrorNumberOf(record.ExceptionCode);
+  CodeAddress at = reinterpret_cast<CodeAddress>(record.ExceptionAddress);
+  if (FaultDuringReportRoutine routine = g_during_report.load()) routine(number, at);
+  ExitProcess(number);
+}
+
 struct OverflowReport {
   ProcessorFaultRoutine routine;
   const EXCEPTION_RECORD* record;
@@ -97,6 +114,7 @@ struct OverflowReport {
 
 DWORD WINAPI ReportOverflow(void* parameter) {
   auto* report = static_cast<OverflowReport*>(parameter);
+  g_reporting_thread.store(GetCurrentThreadId());
   DeliverFault(report->routine, *report->record);
   return 0;
 }
@@ -107,12 +125,15 @@ DWORD WINAPI ReportOverflow(void* parameter) {
 LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* pointers) {
   ProcessorFaultRoutine routine = g_routine.load();
   if (routine == nullptr) return EXCEPTION_CONTINUE_SEARCH;
-  if (g_fault_taken.exchange(true)) {
+  const EXCEPTION_RECORD& record = *pointers->ExceptionRecord;
+  DWORD self = GetCurrentThreadId();
+  DWORD none = 0;
+  if (!g_reporting_thread.compare_exchange_strong(none, self)) {
+    if (none == self) EndDuringReport(record);
     // Another thread's fault is being reported, and that report ends the
     // process; this thread must not run on, nor end it first.
     for (;;) Sleep(INFINITE);
   }
-  const EXCEPTION_RECORD& record = *pointers->ExceptionRecord;
   if (record.ExceptionCode == EXCEPTION_STACK_OVERFLOW) {
     OverflowReport report{routine, &record};
     HANDLE thread = CreateThread(nullptr, kReportStackSize, ReportOverflow, &report, 0, nullptr);
@@ -146,14 +167,15 @@ ProcessorFaultHandlers::ProcessorFaultHandlers(std::unique_ptr<State> state)
 ProcessorFaultHandlers::~ProcessorFaultHandlers() = default;
 
 std::unique_ptr<ProcessorFaultHandlers> ProcessorFaultHandlers::Install(
-    ProcessorFaultRoutine routine) {
+    ProcessorFaultRoutine routine, FaultDuringReportRoutine during_report) {
   auto state = std::make_unique<State>();  // its destructor undoes what is done
   ProcessorFaultRoutine none = nullptr;
   if (routine == nullptr || !g_routine.compare_exchange_strong(none, routine)) {
     throw Exception("Processor fault handlers are already installed");
   }
   state->owns_routine = true;
-  g_fault_taken.store(false);
+  g_during_report.store(during_report);
+  g_reporting_thread.store(0);
   // The filter covers every thread of the process. Console interrupts are a
   // separate mechanism (console control handlers) and keep their default.
   state->previous = SetUnhandledExceptionFilter(OnUnhandledException);

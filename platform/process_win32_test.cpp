@@ -29,7 +29,7 @@ TEST(ModuleBaseNameTest, DropsTheDirectoryPart) {
 }
 
 TEST(FindCodeModuleTest, NamesTheExecutableASystemLibraryOrNothing) {
-  std::string executable = ModuleBaseName(ExecutableFileName());
+  std::string executable(ModuleBaseName(ExecutableFileName()));
   ASSERT_FALSE(executable.empty());
 
   CodeModule module;
@@ -42,14 +42,14 @@ TEST(FindCodeModuleTest, NamesTheExecutableASystemLibraryOrNothing) {
   auto in_library = reinterpret_cast<CodeAddress>(GetProcAddress(kernel, "GetTickCount"));
   ASSERT_TRUE(FindCodeModule(in_library, &module));
   EXPECT_EQ(module.base, reinterpret_cast<CodeAddress>(kernel));
-  EXPECT_EQ(_stricmp(ModuleBaseName(module.file_name).c_str(), "kernel32.dll"), 0)
+  EXPECT_EQ(_stricmp(std::string(ModuleBaseName(module.file_name)).c_str(), "kernel32.dll"), 0)
       << module.file_name;
 
   void* heap = HeapAlloc(GetProcessHeap(), 0, 64);
   module = CodeModule{"untouched", 7};
   EXPECT_FALSE(FindCodeModule(reinterpret_cast<CodeAddress>(heap), &module));
   EXPECT_FALSE(FindCodeModule(0, &module));
-  EXPECT_EQ(module.file_name, "untouched");
+  EXPECT_STREQ(module.file_name, "untouched");
   EXPECT_EQ(module.base, 7u);
   HeapFree(GetProcessHeap(), 0, heap);
 }
@@ -66,8 +66,8 @@ constexpr int kRoutineExitCode = 42;
 
 void ReportingRoutine(const Exception& error, CodeAddress code_address) {
   CodeModule module;
-  std::string where =
-      FindCodeModule(code_address, &module) ? ModuleBaseName(module.file_name) : "?";
+  std::string where(FindCodeModule(code_address, &module) ? ModuleBaseName(module.file_name)
+                                                          : std::string_view("?"));
   std::string text = std::string(error.ClassName()) + "|" + error.Message() + "|" + where + "\n";
   DWORD written = 0;
   WriteFile(GetStdHandle(STD_ERROR_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written,
@@ -140,7 +140,7 @@ std::string RunFault(const std::string& name) {
 }
 
 TEST(ProcessorFaultHandlersTest, EachFaultArrivesAsItsErrorClass) {
-  std::string executable = ModuleBaseName(ExecutableFileName());
+  std::string executable(ModuleBaseName(ExecutableFileName()));
   struct Expected {
     const char* name;
     std::string prefix;
@@ -160,7 +160,7 @@ TEST(ProcessorFaultHandlersTest, EachFaultArrivesAsItsErrorClass) {
 }
 
 TEST(ProcessorFaultHandlersTest, AccessViolationNamesModuleAccessKindAndAddress) {
-  std::string executable = ModuleBaseName(ExecutableFileName());
+  std::string executable(ModuleBaseName(ExecutableFileName()));
   struct Expected {
     const char* name;
     std::string ending;

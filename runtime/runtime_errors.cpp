@@ -2,29 +2,36 @@
 
 #include <climits>
 
-EInOutError::EInOutError(int error_code)
-    : Exception(MessageFor(error_code)), error_code_(error_code) {}
+namespace {
+
+struct FixedIoText {
+  int code;
+  const char* text;
+};
+
+constexpr FixedIoText kFixedIoTexts[] = {
+    {2, "File not found"},          {3, "Invalid filename"},          {4, "Too many open files"},
+    {5, "File access denied"},      {100, "Read beyond end of file"}, {101, "Disk full"},
+    {106, "Invalid numeric input"},
+};
+
+const char* FixedTextOf(int error_code) {
+  for (const FixedIoText& entry : kFixedIoTexts) {
+    if (entry.code == error_code) return entry.text;
+  }
+  return nullptr;
+}
+
+}  // namespace
 
 std::string EInOutError::MessageFor(int error_code) {
-  switch (error_code) {
-    case 2:
-      return "File not found";
-    case 3:
-      return "Invalid filename";
-    case 4:
-      return "Too many open files";
-    case 5:
-      return "File access denied";
-    case 100:
-      return "Read beyond end of file";
-    case 101:
-      return "Disk full";
-    case 106:
-      return "Invalid numeric input";
-    default:
-      return "I/O error " + std::to_string(error_code);
+  if ((error_code & kIoErrorWithoutFixedText) == 0) {
+    if (const char* text = FixedTextOf(error_code)) return text;
   }
+  return "I/O error " + std::to_string(error_code & ~kIoErrorWithoutFixedText);
 }
+
+bool EInOutError::HasFixedText(int error_code) { return FixedTextOf(error_code) != nullptr; }
 
 void RaiseOutOfMemory() { throw EOutOfMemory(); }
 

@@ -14,7 +14,7 @@ DECLARE_ERROR_CLASS(EHeapException, Exception);
 /// `RaiseOutOfMemory`) and code that takes `std::bad_alloc` still takes it.
 class EOutOfMemory : public EHeapException, public std::bad_alloc {
  public:
-  EOutOfMemory() : EHeapException("Out of memory") {}
+  [[gnu::always_inline]] EOutOfMemory() : EHeapException("Out of memory") {}
   const char* ClassName() const override { return "EOutOfMemory"; }
 };
 DECLARE_FIXED_ERROR_CLASS(EInvalidPointer, EHeapException, "Invalid pointer operation");
@@ -37,16 +37,28 @@ DECLARE_FIXED_ERROR_CLASS(EStackOverflow, EExternal, "Stack overflow");
 DECLARE_FIXED_ERROR_CLASS(EControlC, EExternal, "Control-C hit");
 DECLARE_ERROR_CLASS(EExternalException, EExternal);
 
+/// Added to a system's error number that has no runtime I/O error number of
+/// its own, where the number alone would read as one that has a fixed text
+/// (EIO is 5 on Linux, which is not "File access denied"): the error then
+/// shows "I/O error %d" with the system's number.
+inline constexpr int kIoErrorWithoutFixedText = 0x40000000;
+
 /// A failed console write or open. `ErrorCode()` is the runtime's I/O error
-/// number; the message is "I/O error %d" or one of the fixed texts.
+/// number, or the system's (without `kIoErrorWithoutFixedText`); the message
+/// is "I/O error %d" or one of the fixed texts.
 class EInOutError : public Exception {
  public:
-  explicit EInOutError(int error_code);
+  [[gnu::always_inline]] explicit EInOutError(int error_code)
+      : Exception(MessageFor(error_code)), error_code_(error_code & ~kIoErrorWithoutFixedText) {}
   int ErrorCode() const { return error_code_; }
   const char* ClassName() const override { return "EInOutError"; }
 
-  /// The message for an I/O error number: seven numbers have fixed texts.
+  /// The message for an I/O error number: seven numbers have fixed texts,
+  /// unless marked with `kIoErrorWithoutFixedText`.
   static std::string MessageFor(int error_code);
+
+  /// Whether an unmarked number shows a fixed text. Allocates nothing.
+  static bool HasFixedText(int error_code);
 
  private:
   int error_code_;

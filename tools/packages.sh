@@ -25,7 +25,7 @@ ensure_packages() {
   ((${#missing[@]} > 0)) || return 0
 
   local architectures=() foreign
-  foreign=" $(dpkg --print-foreign-architectures | tr '\n' ' ') "
+  foreign=" $(dpkg --print-foreign-architectures 2>/dev/null | tr '\n' ' ') "
   for package in "${missing[@]}"; do
     if [[ $package == *:* && $foreign != *" ${package#*:} "* ]]; then
       architectures+=("${package#*:}")

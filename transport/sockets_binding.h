@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/sockets_abi.h"
+#include "transport/sockets_binding_system.h"
 
 namespace sockets_binding {
 
@@ -90,29 +91,5 @@ bool IsSocketsLibraryLoaded();
 /// implementation; set it only while the library is not loaded.
 void SetSocketsLibraryFileName(const std::string& file_name);
 std::string SocketsLibraryFileName();
-
-// Defined per system (sockets_binding_posix.cpp, sockets_binding_win32.cpp):
-
-/// The library's file name on this system, the one its load error shows.
-extern const char* const kSocketsLibraryFileName;
-
-/// The system's code for a library file that is not there: the code of the
-/// load error when DefaultSocketsLibraryPath() is empty.
-extern const std::int32_t kFileNotFoundCode;
-
-/// Where the program loads the library from. On Windows the system's own
-/// library by name; on POSIX systems our library by its absolute path, in
-/// the program's private library folder, which lies at a fixed place
-/// relative to the executable's own directory (so that an installed tree
-/// can be moved as a whole). Neither the library search path nor a file of
-/// the same name elsewhere can stand in for it. Empty when the system
-/// cannot tell where the executable is.
-std::string DefaultSocketsLibraryPath();
-
-/// The text for a system code carried by the binding's errors: the
-/// loader's codes and the sockets library's own "not started" code, which
-/// the binding raises itself when a function is called while the library is
-/// not loaded.
-std::string SystemCodeText(std::int32_t code);
 
 }  // namespace sockets_binding

@@ -1,6 +1,6 @@
 #include "transport/transport_errors.h"
 
-#include "transport/sockets_binding.h"
+#include "transport/sockets_binding_system.h"
 
 EIdWS2StubError::EIdWS2StubError(std::string base_text, std::int32_t system_code)
     : EIdWS2StubError(

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Static checks: clang-tidy with the checked-in .clang-tidy over the product
+# Static checks: no include circles among the product's units
+# (tools/check_include_circles.py); clang-tidy with the checked-in .clang-tidy over the product
 # sources (monitor/, platform/, runtime/, tools/, transport/; not the tests),
 # every warning an error. Uses the compile commands of a build directory of
 # its own (build-tidy/), which it only configures.
@@ -8,6 +9,10 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/stage_lib.sh"
 
 dir=build-tidy
+
+# No product unit includes, directly or through others, one that includes it
+# back.
+run python3 tools/check_include_circles.py --known tools/include_circles_known.txt
 
 run cmake -S . -B "$dir" -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DWARNINGS_AS_ERRORS=ON
 

@@ -14,22 +14,11 @@ source "$(dirname "${BASH_SOURCE[0]}")/stage_lib.sh"
 
 out=build-windows
 
-# A prefix made by 64-bit Wine alone can't start 32-bit programs, and one left
-# from another Wine version may not start at all: always begin afresh.
-export WINEPREFIX="$PWD/$out/wine"
-export WINEDEBUG=-all
-export WINEARCH=win64
-rm -rf "$WINEPREFIX"
 mkdir -p "$out"
-echo "+ wineboot --init (a new prefix: the first start takes a while)" >&2
-start=$SECONDS
-wineboot --init >/dev/null 2>&1
-echo "  prefix ready in $((SECONDS - start)) s" >&2
 
 run cmake -S . -B "$out/win32" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWARNINGS_AS_ERRORS=ON \
   -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake
 run cmake --build "$out/win32" -j "$jobs"
-run ctest --test-dir "$out/win32" -j "$jobs" --output-on-failure --timeout 300
 
 # The zip for Windows: the program, a README for Windows and the licence in
 # one folder named after the package.
@@ -53,6 +42,27 @@ unpacked=$out/zip-check
 rm -rf "$unpacked"
 mkdir -p "$unpacked"
 (cd "$unpacked" && cmake -E tar xf "../win32/$name.zip")
+
+# A prefix made by 64-bit Wine alone can't start 32-bit programs, and one left
+# from another Wine version may not start at all: always begin afresh.
+export WINEPREFIX="$PWD/$out/wine"
+export WINEDEBUG=-all
+export WINEARCH=win64
+rm -rf "$WINEPREFIX"
+echo "+ wineboot --init (a new prefix: the first start takes a while)" >&2
+start=$SECONDS
+if ! wineboot --init >"$out/wineboot.log" 2>&1; then
+  # Wine runs 32-bit programs with 32-bit code of its own, which needs a
+  # kernel that runs 32-bit Linux programs.
+  echo "windows: Wine could not make its prefix (a kernel without 32-bit support gives" \
+    "'Exec format error'):" >&2
+  cat "$out/wineboot.log" >&2
+  exit 1
+fi
+echo "  prefix ready in $((SECONDS - start)) s" >&2
+
+run ctest --test-dir "$out/win32" -j "$jobs" --output-on-failure --timeout 300
+
 # The program in the zip starts, alone in its folder: nothing but the
 # system's own libraries beside it (a build for port 80 of localhost, so it
 # just logs refused connects until it is stopped).

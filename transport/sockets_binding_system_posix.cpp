@@ -5,7 +5,7 @@
 
 #include "platform/dynamic_library.h"
 #include "platform/sockets_abi.h"
-#include "transport/sockets_binding.h"
+#include "transport/sockets_binding_system.h"
 
 namespace sockets_binding {
 

@@ -2,7 +2,7 @@
 // its name, and the system knows the texts of all its codes.
 
 #include "platform/dynamic_library.h"
-#include "transport/sockets_binding.h"
+#include "transport/sockets_binding_system.h"
 
 namespace sockets_binding {
 
