@@ -6,33 +6,40 @@
 #     -DBUILD_TESTING=OFF -DBUILD_BENCHMARKS=ON && cmake --build build-bench -j2
 #
 #   bench/whole_process.sh throughput [BYTES]  100 MiB of back-to-back records
-#       into a log file; against dd bs=128 writing as many bytes and socat -u
-#       receiving the same stream; peak resident memory of the monitor
+#       logged to a file by the monitor, by the floor program and received by
+#       socat -u, one after the other in this run
 #   bench/whole_process.sh scaling             one record of 1, 8 and 48 MiB
 #   bench/whole_process.sh idle [SECONDS]      CPU time while connected and
 #       waiting (10 s)
+#   bench/whole_process.sh all [OUT_DIR]       all of the above and the
+#       in-process benchmark; figures and the plot data go to OUT_DIR
+#       (default build-bench/results), the plot to docs/performance.svg
 #
-# BUILD_DIR and BENCH_PORT (the port the monitor was built for) may be set.
+# Times: "served" is the peer's time from the accept to the last request (or
+# to the close, for socat), the same yardstick for every client; "cpu" is the
+# client's user + system time. BUILD_DIR and BENCH_PORT (the port the
+# monitor was built for) may be set.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 build=${BUILD_DIR:-build-bench}
 port=${BENCH_PORT:-$(sed -n 's/^BENCH_PORT:STRING=//p' "$build/CMakeCache.txt")}
 monitor=$build/bin/status-monitor-bench
+floor=$build/bin/floor-monitor
 server=$build/bin/bench-stream-server
 work=$(mktemp -d)
-server_pid= monitor_pid=
+server_pid= client_pid=
+ticks=$(getconf CLK_TCK)
 
 cleanup() {
-  [[ -n $monitor_pid ]] && kill "$monitor_pid" 2>/dev/null || true
+  [[ -n $client_pid ]] && kill "$client_pid" 2>/dev/null || true
   [[ -n $server_pid ]] && kill "$server_pid" 2>/dev/null || true
   wait 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-now() { date +%s.%N; }
-elapsed() { echo "$2 - $1" | bc -l | awk '{printf "%.3f", $1}'; }
+load() { cut -d' ' -f1-3 /proc/loadavg; }
 
 # start_server ARGS...: the peer, in the background, once it listens.
 start_server() {
@@ -47,57 +54,93 @@ start_server() {
   exit 1
 }
 
-# run_monitor_until_served LOG: runs the monitor until the server is done;
-# prints its wall time and peak resident memory, then stops it.
-run_monitor_until_served() {
-  local log=$1 start
-  start=$(now)
-  "$monitor" >"$log" &
-  monitor_pid=$!
+# served: the peer's seconds from its report line.
+served() { sed -n 's/.*seconds=\([0-9.]*\).*/\1/p' "$work/server.out"; }
+
+# run_monitor LOG: the monitor until the peer is done; then its processor
+# time and peak memory are read from /proc and it is stopped (it never ends
+# by itself). Sets: served_s cpu_s rss_kib.
+run_monitor() {
+  "$monitor" >"$1" &
+  client_pid=$!
   wait "$server_pid"
   server_pid=
-  local end hwm
-  end=$(now)
-  hwm=$(awk '/VmHWM/ {print $2}' "/proc/$monitor_pid/status")
-  kill "$monitor_pid"
-  wait "$monitor_pid" 2>/dev/null || true
-  monitor_pid=
-  echo "monitor: wall $(elapsed "$start" "$end") s, peak RSS ${hwm} KiB; server: $(cat "$work/server.out")"
+  local stat
+  stat=$(cut -d')' -f2- "/proc/$client_pid/stat")
+  cpu_s=$(awk -v t="$ticks" '{printf "%.2f", ($12 + $13) / t}' <<<"$stat")
+  rss_kib=$(awk '/VmHWM/ {print $2}' "/proc/$client_pid/status")
+  kill "$client_pid"
+  wait "$client_pid" 2>/dev/null || true
+  client_pid=
+  served_s=$(served)
 }
+
+# run_timed OUT CMD...: a client that ends by itself, under GNU time. Sets
+# served_s cpu_s rss_kib.
+run_timed() {
+  local out=$1
+  shift
+  /usr/bin/time -f '%U %S %M' -o "$work/time" "$@" >"$out"
+  wait "$server_pid" || true
+  server_pid=
+  read -r user sys rss_kib <"$work/time"
+  cpu_s=$(echo "$user + $sys" | bc -l | awk '{printf "%.2f", $1}')
+  served_s=$(served)
+}
+
+ratio() { echo "$1 / $2" | bc -l | awk '{printf "%.2f", $1}'; }
+
+# The log with its time stamps masked.
+masked() { sed -E 's/[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3}/hh:mm:ss.zzz/g' "$1"; }
 
 throughput() {
   local bytes=${1:-104857600}
-  echo "# stream of $bytes bytes of records on 127.0.0.1:$port ($(nproc) cores, load: $(cut -d' ' -f1-3 /proc/loadavg))"
+  echo "# stream of $bytes bytes of records on 127.0.0.1:$port ($(nproc) cores, load: $(load))"
   start_server records "$bytes"
-  run_monitor_until_served "$work/monitor.log"
-  local log_bytes
-  log_bytes=$(stat -c %s "$work/monitor.log")
-  echo "monitor log: $log_bytes bytes"
+  run_monitor "$work/monitor.log"
+  local m_served=$served_s m_cpu=$cpu_s
+  echo "monitor: served $m_served s, cpu $m_cpu s, peak RSS $rss_kib KiB; log $(stat -c %s "$work/monitor.log") bytes; server: $(cat "$work/server.out")"
 
-  local start end
-  start=$(now)
-  dd if=/dev/zero of="$work/dd.out" bs=128 count=$(((log_bytes + 127) / 128)) status=none
-  end=$(now)
-  echo "dd bs=128 count=$(((log_bytes + 127) / 128)): wall $(elapsed "$start" "$end") s"
+  start_server records "$bytes"
+  run_timed "$work/floor.log" "$floor" "$port" 127.0.0.1
+  local f_served=$served_s f_cpu=$cpu_s
+  echo "floor:   served $f_served s, cpu $f_cpu s, peak RSS $rss_kib KiB; log $(stat -c %s "$work/floor.log") bytes; server: $(cat "$work/server.out")"
 
-  if command -v socat >/dev/null; then
-    start_server records "$bytes"
-    start=$(now)
-    socat -u "TCP:127.0.0.1:$port" "CREATE:$work/socat.out"
-    end=$(now)
-    wait "$server_pid" || true
-    server_pid=
-    echo "socat -u: wall $(elapsed "$start" "$end") s, $(stat -c %s "$work/socat.out") bytes"
+  # The monitor was stopped with its last partial block unwritten: compare
+  # what it wrote with as much of the floor's log.
+  local size
+  size=$(stat -c %s "$work/monitor.log")
+  if cmp -s <(masked "$work/monitor.log") <(head -c "$size" "$work/floor.log" | masked /dev/stdin); then
+    echo "logs: the same bytes, time stamps masked"
   else
-    echo "socat -u: skipped (socat is not installed)"
+    echo "logs: DIFFERENT (time stamps masked)"
+  fi
+
+  start_server records "$bytes"
+  run_timed "$work/socat.out" socat -u "TCP:127.0.0.1:$port" STDOUT
+  local s_served=$served_s s_cpu=$cpu_s
+  echo "socat -u: served $s_served s, cpu $s_cpu s, peak RSS $rss_kib KiB; $(stat -c %s "$work/socat.out") bytes"
+
+  echo "ratios: monitor / floor = $(ratio "$m_served" "$f_served") (served), $(ratio "$m_cpu" "$f_cpu") (cpu); monitor / socat = $(ratio "$m_served" "$s_served") (served), $(ratio "$m_cpu" "$s_cpu") (cpu)"
+  if [[ -n ${DATA_DIR:-} ]]; then
+    printf 'monitor %s %s\nfloor %s %s\nsocat %s %s\n' "$m_served" "$m_cpu" "$f_served" "$f_cpu" \
+      "$s_served" "$s_cpu" >"$DATA_DIR/throughput.dat"
   fi
 }
 
 scaling() {
+  echo "# one record of 1, 8, 48 MiB (load: $(load))"
+  [[ -n ${DATA_DIR:-} ]] && : >"$DATA_DIR/scaling.dat"
+  local served8=
   for mib in 1 8 48; do
     start_server single $((mib << 20))
-    echo -n "record of $mib MiB: "
-    run_monitor_until_served "$work/monitor-$mib.log"
+    run_monitor "$work/monitor-$mib.log"
+    echo "record of $mib MiB: served $served_s s, cpu $cpu_s s, peak RSS $rss_kib KiB; server: $(cat "$work/server.out")"
+    [[ $mib == 8 ]] && served8=$served_s
+    [[ $mib == 48 ]] && echo "48 MiB / 8 MiB: $(ratio "$served_s" "$served8") (served)"
+    if [[ -n ${DATA_DIR:-} ]]; then
+      echo "$mib $served_s $cpu_s $rss_kib" >>"$DATA_DIR/scaling.dat"
+    fi
   done
 }
 
@@ -105,7 +148,7 @@ idle() {
   local seconds=${1:-10}
   start_server idle $((seconds + 5))
   "$monitor" >"$work/monitor.log" &
-  monitor_pid=$!
+  client_pid=$!
   for _ in $(seq 100); do
     grep -q connected "$work/server.out" 2>/dev/null && break
     sleep 0.05
@@ -113,16 +156,36 @@ idle() {
   sleep 0.5  # let the monitor settle into its wait
   # schedstat's first field: nanoseconds the process's threads ran on a CPU.
   local before after
-  before=$(cut -d' ' -f1 "/proc/$monitor_pid/schedstat")
+  before=$(cut -d' ' -f1 "/proc/$client_pid/schedstat")
   sleep "$seconds"
-  after=$(cut -d' ' -f1 "/proc/$monitor_pid/schedstat")
-  echo "idle for $seconds s while connected: CPU time $(echo "($after - $before) / 1000000" | bc -l | awk '{printf "%.3f", $1}') ms"
-  echo "server: $(cat "$work/server.out")"
+  after=$(cut -d' ' -f1 "/proc/$client_pid/schedstat")
+  echo "idle for $seconds s while connected: CPU time $(echo "($after - $before) / 1000000" | bc -l | awk '{printf "%.3f", $1}') ms, peak RSS $(awk '/VmHWM/ {print $2}' "/proc/$client_pid/status") KiB"
+  kill "$client_pid"
+  wait "$client_pid" 2>/dev/null || true
+  client_pid=
+  wait "$server_pid" 2>/dev/null || true
+  server_pid=
+}
+
+all() {
+  export DATA_DIR=${1:-$build/results}
+  mkdir -p "$DATA_DIR"
+  {
+    echo "# $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, load: $(load)"
+    throughput
+    scaling
+    idle
+    "$build/bin/receive_loop_bench" --benchmark_min_time=2 \
+      --benchmark_counters_tabular=true 2>/dev/null
+  } | tee "$DATA_DIR/figures.txt"
+  gnuplot -e "data='$DATA_DIR'" bench/performance.gp >docs/performance.svg
+  echo "plot: docs/performance.svg"
 }
 
 case ${1:-} in
   throughput) shift; throughput "$@" ;;
   scaling) scaling ;;
   idle) shift; idle "$@" ;;
-  *) sed -n '2,16p' "$0" >&2; exit 2 ;;
+  all) shift; all "$@" ;;
+  *) sed -n '2,21p' "$0" >&2; exit 2 ;;
 esac

@@ -6,6 +6,7 @@
 #include "monitor/monitor_state.h"
 #include "monitor/run_monitor.h"
 #include "monitor/text_output.h"
+#include "runtime/exception.h"
 #include "transport/anti_freeze.h"
 #include "transport/scoped_stack_class.h"
 
@@ -32,7 +33,8 @@ class NoSleepAntiFreeze final : public TIdAntiFreezeBase {
 }  // namespace
 
 StreamRunResult RunMonitorOverStream(const StreamScript& script, std::size_t received_text_limit,
-                                     ConsoleSink& sink) {
+                                     ConsoleSink& sink, MonitorLoop loop) {
+  if (loop == nullptr) loop = static_cast<MonitorLoop>(&RunMonitor);
   ScopedStackClass stack_class(&StackClassOf<ScriptedStreamStack>);
   ScriptedStreamStack::SetScript(script);
   NoSleepAntiFreeze anti_freeze;
@@ -58,11 +60,19 @@ StreamRunResult RunMonitorOverStream(const StreamScript& script, std::size_t rec
   {
     MonitorState state(received_text_limit);
     try {
-      RunMonitor(settings, services, state);
+      loop(settings, services, state);
     } catch (const EndOfRun&) {
+    } catch (const Exception& error) {
+      // A handler's own line failed: the error leaves the monitor.
+      result.escaped = std::string(error.ClassName()) + ": " + error.Message();
     }
   }  // the client goes before the log is written out
-  output.Flush();
+  try {
+    output.Flush();
+  } catch (const Exception& error) {
+    if (result.escaped.empty())
+      result.escaped = std::string(error.ClassName()) + ": " + error.Message();
+  }
   result.bytes_sent = ScriptedStreamStack::BytesSent();
   return result;
 }

@@ -6,17 +6,28 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "fuzz/scripted_stream_stack.h"
 
 class ConsoleSink;
+struct MonitorSettings;
+struct MonitorServices;
+struct MonitorState;
+
+/// A monitor loop: RunMonitor or a test's reference.
+using MonitorLoop = void (*)(const MonitorSettings& settings, const MonitorServices& services,
+                             MonitorState& state);
 
 struct StreamRunResult {
   /// The pauses the monitor asked for, in order.
   std::vector<std::int32_t> pauses;
   /// Bytes the client sent (its requests).
   std::size_t bytes_sent = 0;
+  /// The error that left the monitor, or the final write-out, as
+  /// "ClassName: message"; empty when the run ended as planned.
+  std::string escaped;
 };
 
 /// Runs the monitor with `received_text_limit` over `script` and writes its
@@ -25,6 +36,7 @@ struct StreamRunResult {
 /// monitor reads the whole stream, reports every record in it and announces
 /// the end of the connection. The clock stands at 09:05:03.007 and moves on
 /// only by the pauses. Installs the scripted stack as the stack class; no
-/// other transport component may be alive.
+/// other transport component may be alive. `loop` runs the monitor;
+/// null means RunMonitor.
 StreamRunResult RunMonitorOverStream(const StreamScript& script, std::size_t received_text_limit,
-                                     ConsoleSink& sink);
+                                     ConsoleSink& sink, MonitorLoop loop = nullptr);

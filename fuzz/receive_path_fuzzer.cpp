@@ -3,11 +3,16 @@
 // and sizes chosen by the input. TCP may split a stream anywhere, so the log
 // (with a fixed clock) must come out byte for byte the same every time.
 // Besides, the requests the client sent must match the records a plain
-// reference finds in the stream.
+// reference finds in the stream, and for each chunking the monitor's loop
+// must do, write by write, what the byte-by-byte loop does (same blocks,
+// same failed block, same requests and receives before each write, same
+// pauses), also when one write of the log fails.
 //
 // Input: byte 0 seeds the chosen chunk sizes, byte 1 sets the most bytes
 // collected while waiting for a terminator (16 to 4096), byte 2 chooses how
-// the peer ends (orderly close or reset); the rest is the stream.
+// the peer ends (bit 0: orderly close or reset), where the log goes (bit 1:
+// file or console) and which write of the log fails (bits 2 to 7: none, or
+// that write counted from 1); the rest is the stream.
 
 #include <cstddef>
 #include <cstdint>
@@ -16,7 +21,9 @@
 #include <string>
 #include <string_view>
 
+#include "fuzz/byte_by_byte_monitor.h"
 #include "fuzz/monitor_over_stream.h"
+#include "fuzz/receive_path_comparison.h"
 #include "monitor/fake_console_sink.h"
 
 namespace {
@@ -69,6 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint32_t seed = data[0];
   const std::size_t limit = 16 + 16 * static_cast<std::size_t>(data[1]) % 4096;
   const int end_code = (data[2] & 1) != 0 ? 10054 : 0;
+  const bool console = (data[2] & 2) != 0;
+  const std::size_t failing_write = data[2] >> 2;
   const std::string_view stream(reinterpret_cast<const char*>(data + 3), size - 3);
 
   StreamScript script;
@@ -76,18 +85,39 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   script.end_code = end_code;
   const Run whole = RunWith(script, limit);
 
+  const StreamScript whole_script = script;
   script.next_chunk = [](std::size_t) { return std::size_t{1}; };
+  const StreamScript single_script = script;
   const Run single = RunWith(script, limit);
 
-  std::uint32_t state = seed * 2654435761U + 1;
+  // A function of the bytes already served, so that every run with this
+  // script gets the same chunks.
   const std::size_t most = std::size_t{1} << (seed % 9);  // 1 to 256 bytes per receive
-  script.next_chunk = [&state, most](std::size_t) {
+  script.next_chunk = [seed, most](std::size_t served) {
+    std::uint32_t state = (seed + static_cast<std::uint32_t>(served)) * 2654435761U + 1;
     state ^= state << 13;
     state ^= state >> 17;
     state ^= state << 5;
     return 1 + state % most;
   };
+  const StreamScript chosen_script = script;
   const Run chosen = RunWith(script, limit);
+
+  // The loop against the byte-by-byte reference, in each chunking.
+  ComparisonCase comparison;
+  comparison.received_text_limit = limit;
+  comparison.console = console;
+  comparison.failing_write = failing_write;
+  for (const StreamScript* chunking : {&chosen_script, &single_script, &whole_script}) {
+    comparison.script = *chunking;
+    const LoopRecord reference = RecordRun(comparison, &RunByteByByteMonitor);
+    const LoopRecord fast = RecordRun(comparison, nullptr);
+    const std::string difference = FirstDifference(reference, fast);
+    if (!difference.empty()) {
+      std::fprintf(stderr, "the loop differs from the byte-by-byte loop: %s\n", difference.c_str());
+      std::abort();
+    }
+  }
 
   if (whole.log != single.log) Fail("one-byte receives changed the log", whole.log, single.log);
   if (whole.log != chosen.log) Fail("chosen chunks changed the log", whole.log, chosen.log);

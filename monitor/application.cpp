@@ -13,3 +13,5 @@ void TApplication::PumpMessages() {
     // has no window, so it is removed and that is all.
   }
 }
+
+bool TApplication::MessagesPending() const { return ThreadMessagesPending(); }

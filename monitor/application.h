@@ -16,6 +16,10 @@ class TApplication : public TComponent {
   /// never waits. A quit message has no effect: it ends neither this call nor
   /// the monitor. With no window to deliver to, no other message has one either.
   void PumpMessages();
+
+  /// False only when PumpMessages would now find the queue empty and do
+  /// nothing. Cheap: no lock.
+  bool MessagesPending() const;
 };
 
 /// The application object of the process, made and destroyed by the start-up

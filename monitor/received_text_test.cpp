@@ -84,3 +84,49 @@ TEST(ReceivedTextBufferTest, TerminatorStaysFoundUntilCleared) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ReceivedTextBufferTest, RunsGrowTheMemoryAsBytesWouldAndTruncateKeepsTheSearchRight) {
+  ReceivedTextBuffer text(1000);
+  ASSERT_TRUE(text.MakeRoom(100));
+  EXPECT_EQ(128u, text.Capacity());  // 64, then doubled, as Append grows it
+  EXPECT_EQ(3u, text.AppendRun("abc"));
+  // A terminator cut off by truncation must not count, and one completed
+  // later must.
+  EXPECT_EQ(15u, text.AppendRun("</StatusChange>tail"));
+  EXPECT_TRUE(text.HoldsRecordTerminator());
+  text.TruncateTo(3 + 14);
+  EXPECT_FALSE(text.HoldsRecordTerminator());
+  EXPECT_EQ(1u, text.AppendRun(">"));
+  EXPECT_TRUE(text.HoldsRecordTerminator());
+  EXPECT_EQ("abc</StatusChange>", text.Text());
+
+  // Near the limit the room stops there.
+  ReceivedTextBuffer small(100);
+  ASSERT_TRUE(small.MakeRoom(500));
+  EXPECT_EQ(100u, small.RoomWithoutGrowing());
+}
+
+TEST(ReceivedTextBufferTest, RoomThatCannotBeMadeLeavesTheTextAsItWas) {
+  ReceivedTextBuffer text(1 << 20);
+  AppendText(text, std::string(64, 'x'));
+  fail_next_allocation = true;
+  EXPECT_FALSE(text.MakeRoom(10));
+  fail_next_allocation = false;
+  EXPECT_EQ(64u, text.Capacity());
+  EXPECT_EQ(std::string(64, 'x'), text.Text());
+}
+
+TEST(ReceivedTextBufferTest, ClearKeepsSmallMemoryAndGivesBackLargeMemory) {
+  ReceivedTextBuffer text(1 << 20);
+  AppendText(text, std::string(300, 'x'));
+  text.Clear();
+  EXPECT_EQ(512u, text.Capacity());
+  EXPECT_TRUE(text.Text().empty());
+  ASSERT_TRUE(text.MakeRoom(ReceivedTextBuffer::kKeptCapacity + 1));
+  text.Clear();
+  EXPECT_EQ(0u, text.Capacity());
+}
+
+}  // namespace

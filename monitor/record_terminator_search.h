@@ -17,6 +17,12 @@ class IncrementalMarkerSearch {
   /// Takes the text's next byte.
   void Feed(char byte);
 
+  /// Feeds bytes from the front of `bytes` up to the one after which the
+  /// marker is found, or all of them; returns how many it fed. The same as
+  /// Feed of each byte, stopping as soon as Found() is true (after the first
+  /// byte when it already was).
+  std::size_t FeedUntilFound(std::string_view bytes);
+
   /// True once the bytes fed since the last Reset contain the marker.
   bool Found() const { return matched_ == marker_.size(); }
 

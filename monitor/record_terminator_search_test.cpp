@@ -61,3 +61,35 @@ TEST(IncrementalMarkerSearchTest, LongStreamWithoutTerminatorCostsLinearTime) {
 }
 
 }  // namespace
+
+namespace {
+
+// FeedUntilFound must stop exactly where feeding byte by byte first finds
+// the marker, wherever the runs are cut.
+TEST(IncrementalMarkerSearchRunTest, StopsWhereByteByByteFindsTheMarker) {
+  struct Case {
+    const char* name;
+    std::string_view before;  // fed byte by byte first
+    std::string_view run;
+    std::size_t fed;
+    bool found;
+  };
+  const Case cases[] = {
+      {"empty run", "", "", 0, false},
+      {"no marker", "", "abc<def</Status", 15, false},
+      {"marker inside", "", "xx</StatusChange>yy", 17, true},
+      {"marker at the start", "", "</StatusChange>", 15, true},
+      {"split across runs", "ab</Stat", "usChange>zz", 9, true},
+      {"false starts", "", "<</</S</StatusChange</StatusChange>!", 35, true},
+      {"already found: one byte", "</StatusChange>", "more", 1, true},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    IncrementalMarkerSearch search(kRecordTerminator);
+    for (char byte : test.before) search.Feed(byte);
+    EXPECT_EQ(search.FeedUntilFound(test.run), test.fed);
+    EXPECT_EQ(search.Found(), test.found);
+  }
+}
+
+}  // namespace

@@ -1,8 +1,11 @@
 #include "monitor/run_monitor.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "monitor/application.h"
@@ -38,11 +41,66 @@ void AttemptConnect(MonitorState& state, const MonitorServices& services) {
   }
 }
 
-// One read attempt: the byte is echoed, then kept. A failure closes the
-// connection, so the receive loop ends at its connected test.
+// Several read attempts in one step, over bytes the client already holds:
+// the same effect as reading, echoing and appending them one at a time, each
+// followed by the loop's steps 240 (trace code, event pump), the record test
+// and the connected test, while none of those would have done anything but
+// go on. The run is cut so that this holds:
+// - the client hands out a run only when each single-byte read would be
+//   served from its buffer and each connected test would answer true
+//   without side effects (see BufferedRun);
+// - no message is pending, so each skipped pump would have found the queue
+//   empty; the loop pumps after the run, as after any read (a message posted
+//   by another thread meanwhile is taken then, as it would be had it come a
+//   moment later: handling it touches nothing of the loop);
+// - the text takes every byte without growing or reaching its limit, so
+//   appending cannot fail: its memory is grown first, as appending byte by
+//   byte would grow it; when that fails, or at the limit, the byte path
+//   raises the out-of-memory error at the byte that needs the memory;
+// - the run ends at the first NUL (the byte path drops it) and at the byte
+//   that completes the record terminator.
+// The echo is written statement by statement in effect (WriteBytewise): the
+// same write-outs at the same bytes. When one fails, the run ends at its
+// byte: read, like every byte whose echo fails, but not appended.
+// Returns false, having done nothing, when the next byte needs the byte path.
+bool ReadBufferedRun(MonitorState& state, const MonitorServices& services) {
+  TIdTCPClient& client = *state.StatusClient;
+  ReceivedTextBuffer& text = state.ReceivedText;
+  std::string_view run = client.BufferedRun();
+  if (run.empty() || text.HoldsRecordTerminator() || services.application->MessagesPending()) {
+    return false;
+  }
+  // A run ends at the terminator, usually long before this; the bound keeps
+  // the look for NUL bytes and the text's growth in step with the bytes taken.
+  constexpr std::size_t kLongestRun = 4096;
+  run = run.substr(0, kLongestRun);
+  text.MakeRoom(run.size());
+  std::size_t size = std::min(run.size(), text.RoomWithoutGrowing());
+  if (const void* nul = std::memchr(run.data(), 0, size)) {
+    size = static_cast<std::size_t>(static_cast<const char*>(nul) - run.data());
+  }
+  if (size == 0) return false;
+  const std::size_t text_before = text.Text().size();
+  const std::size_t taken = text.AppendRun(run.substr(0, size));
+  std::size_t echoed = 0;
+  try {
+    services.output->WriteBytewise(run.substr(0, taken), &echoed);
+  } catch (...) {
+    text.TruncateTo(text_before + echoed - 1);
+    client.ConsumeBufferedRun(static_cast<std::int32_t>(echoed));
+    throw;
+  }
+  client.ConsumeBufferedRun(static_cast<std::int32_t>(taken));
+  return true;
+}
+
+// One read attempt (or a run of them, above): the byte is echoed, then kept.
+// A failure closes the connection, so the receive loop ends at its connected
+// test.
 void ReadOneByte(MonitorState& state, const MonitorServices& services) {
   TIdTCPClient& client = *state.StatusClient;
   try {
+    if (ReadBufferedRun(state, services)) return;
     char byte = static_cast<char>(client.ReadNextByte());
     if (byte != 0) {
       services.output->Write(std::string_view(&byte, 1));

@@ -15,6 +15,27 @@ void TextOutput::WriteLine(std::string_view text) {
   EndStatement();
 }
 
+void TextOutput::WriteBytewise(std::string_view bytes, std::size_t* done) {
+  *done = 0;
+  while (*done < bytes.size()) {
+    if (!open_) {
+      try {
+        OpenOnce();
+      } catch (...) {
+        ++*done;  // the statement of this byte failed
+        throw;
+      }
+    }
+    // On a character device each statement writes out its byte; otherwise
+    // the bytes fill the block and the one that fills it writes it out.
+    std::size_t part = character_device_ ? 1 : std::min(kBufferSize - used_, bytes.size() - *done);
+    std::copy_n(bytes.data() + *done, part, buffer_.data() + used_);
+    used_ += part;
+    *done += part;
+    if (character_device_ || used_ == kBufferSize) Flush();
+  }
+}
+
 void TextOutput::Flush() {
   if (used_ == 0) return;
   // Emptied before the write: a failed block is dropped, never sent twice.

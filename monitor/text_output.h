@@ -41,6 +41,14 @@ class TextOutput {
   /// Bytes waiting in the buffer.
   std::size_t Pending() const { return used_; }
 
+  /// Writes `bytes` with the effect of one Write statement per byte: the
+  /// same write-outs (every byte on a character device, each full block
+  /// otherwise) at the same bytes, without a call per byte. `*done` counts
+  /// the bytes whose statements have run; when a statement fails (opening
+  /// the stream or a write-out), it raises that statement's EInOutError and
+  /// `*done` includes the byte of the failed statement.
+  void WriteBytewise(std::string_view bytes, std::size_t* done);
+
  private:
   void Append(std::string_view text);
   void EndStatement();

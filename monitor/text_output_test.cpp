@@ -115,3 +115,65 @@ TEST(TextOutputTest, StreamThatCannotBeOpenedFailsEachWriteUntilItOpens) {
 }
 
 }  // namespace
+
+namespace {
+
+// What the sink saw, and the statement that failed (0: none).
+struct Outcome {
+  std::vector<std::string> writes;
+  std::vector<std::string> failed;
+  std::size_t failed_at = 0;
+  std::size_t pending = 0;
+  bool operator==(const Outcome&) const = default;
+};
+
+// WriteBytewise against one Write statement per byte, after a line that
+// leaves the buffer part full, with the sink failing one chosen write.
+TEST(TextOutputTest, WriteBytewiseDoesWhatOneStatementPerByteDoes) {
+  const std::string bytes(300, 'b');
+  for (bool character_device : {false, true}) {
+    for (int failing_write : {0, 1, 2, 3}) {
+      SCOPED_TRACE(testing::Message() << "character device " << character_device
+                                      << ", failing write " << failing_write);
+      auto run = [&](bool bytewise) {
+        FakeConsoleSink sink(character_device);
+        int writes = 0;
+        sink.fail_write = [&](std::string_view) { return ++writes == failing_write ? 101 : 0; };
+        TextOutput out(sink);
+        Outcome outcome;
+        if (!character_device) out.Write("ab");  // the block starts part full
+        std::size_t done = 0;
+        try {
+          if (bytewise) {
+            out.WriteBytewise(bytes, &done);
+          } else {
+            for (char byte : bytes) {
+              ++done;
+              out.Write(std::string_view(&byte, 1));
+            }
+          }
+          done = 0;
+        } catch (const EInOutError& error) {
+          EXPECT_EQ(101, error.ErrorCode());
+          outcome.failed_at = done;
+        }
+        outcome.writes = sink.writes;
+        outcome.failed = sink.failed;
+        outcome.pending = out.Pending();
+        return outcome;
+      };
+      EXPECT_EQ(run(false), run(true));
+    }
+  }
+}
+
+TEST(TextOutputTest, WriteBytewiseCountsTheByteWhoseStatementCouldNotOpenTheStream) {
+  FakeConsoleSink sink(false);
+  sink.open_error = 105;
+  TextOutput out(sink);
+  std::size_t done = 7;
+  EXPECT_THROW(out.WriteBytewise("xyz", &done), EInOutError);
+  EXPECT_EQ(1u, done);
+}
+
+}  // namespace

@@ -23,6 +23,10 @@ void EnsureThreadMessageQueue();
 /// Thread-safe: any thread may post to any thread.
 bool PutThreadMessage(std::thread::id thread, const ThreadMessage& message);
 
+/// True when the calling thread's queue may hold a message; false only when
+/// TakeThreadMessage would now find nothing. Takes no lock.
+bool ThreadMessagesPending();
+
 /// Takes the oldest message of the calling thread's queue, without waiting:
 /// nothing when the queue is empty. Gives the thread a queue if it had none.
 /// Where messages can be addressed to windows (Windows), a message for a

@@ -76,6 +76,8 @@ bool PutThreadMessage(std::thread::id thread, const ThreadMessage& message) {
   return true;
 }
 
+bool ThreadMessagesPending() { return OwnQueue().pending.load(std::memory_order_acquire) != 0; }
+
 std::optional<ThreadMessage> TakeThreadMessage() {
   Queue& queue = OwnQueue();
   // A message posted while we look is taken by the next call.

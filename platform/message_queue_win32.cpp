@@ -62,6 +62,14 @@ bool PutThreadMessage(std::thread::id thread, const ThreadMessage& message) {
                             static_cast<LPARAM>(message.lparam)) != FALSE;
 }
 
+bool ThreadMessagesPending() {
+  RegisterThisThread();
+  // The high word: the kinds of message now in the queue, sent ones included.
+  // QS_ALLPOSTMESSAGE stays set until an unfiltered look has taken every
+  // posted message, unlike QS_POSTMESSAGE, which any look clears.
+  return HIWORD(GetQueueStatus(QS_ALLINPUT | QS_ALLPOSTMESSAGE)) != 0;
+}
+
 std::optional<ThreadMessage> TakeThreadMessage() {
   RegisterThisThread();
   MSG message;

@@ -618,3 +618,41 @@ TEST_F(ClientTest, ConnectAndReadAllClosesAfterReading) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ClientTest, BufferedRunOffersTheBytesSingleByteReadsWouldTakeUnheard) {
+  // The peer sends its bytes and holds the connection until the client goes.
+  LoopbackPeer peer([](int fd) {
+    WriteAll(fd, "abcdef");
+    while (!ReadSome(fd, 1).empty()) {
+    }
+  });
+  ConnectTo(peer.port());
+  EXPECT_TRUE(client_->BufferedRun().empty());  // nothing received yet
+  ASSERT_EQ(client_->ReadNextByte(), 'a');
+  while (client_->PendingInput.Size() < 5) client_->FillInput(true, 5000, true);
+  EXPECT_EQ(client_->BufferedRun(), "bcdef");
+
+  client_->ConsumeBufferedRun(3);
+  EXPECT_EQ(client_->BufferedRun(), "ef");
+  EXPECT_TRUE(client_->IsConnected());
+
+  // Whoever hears each removal gets single-byte reads.
+  client_->OnWork = [](TComponent*, TWorkMode, std::int32_t) {};
+  EXPECT_TRUE(client_->BufferedRun().empty());
+  client_->OnWork = nullptr;
+  TIdBufferRemovalCallback own = client_->PendingInput.RemovalCallback;
+  client_->PendingInput.RemovalCallback = [](TIdSimpleBuffer*, std::int32_t) {};
+  EXPECT_TRUE(client_->BufferedRun().empty());
+  client_->PendingInput.RemovalCallback = own;
+  EXPECT_EQ(client_->BufferedRun(), "ef");
+
+  EXPECT_EQ(client_->ReadNextByte(), 'e');
+  // Closed, the next read must report the close after the last byte: the
+  // byte path delivers it.
+  client_->CloseConnection();
+  EXPECT_TRUE(client_->BufferedRun().empty());
+}
+
+}  // namespace

@@ -16,9 +16,11 @@
 #include "transport/transport_errors.h"
 
 TIdTCPConnection::TIdTCPConnection(TComponent* owner) : TIdComponent(owner) {
-  PendingInput.RemovalCallback = [this](TIdSimpleBuffer*, std::int32_t count) {
-    ReportWork(TWorkMode::wmRead, count);
-  };
+  PendingInput.RemovalCallback = ReadWorkReporter{this};
+}
+
+void TIdTCPConnection::ReadWorkReporter::operator()(TIdSimpleBuffer*, std::int32_t count) const {
+  connection->ReportWork(TWorkMode::wmRead, count);
 }
 
 TIdTCPConnection::~TIdTCPConnection() {
@@ -158,6 +160,32 @@ void TIdTCPConnection::ReadExact(void* buffer, std::int32_t count) {
   } else {
     std::memcpy(buffer, PendingInput.UnreadStart(), static_cast<std::size_t>(count));
   }
+  PendingInput.Discard(count);
+}
+
+std::string_view TIdTCPConnection::BufferedRun() {
+  // Each condition makes n single-byte reads of buffered bytes, with the
+  // connected test after each, equal to one step:
+  // - bytes are buffered: ReadExact takes them without FillInput, so no
+  //   socket call, no notification and no error can come between them;
+  // - the stream is open and no close is pending: IsConnected answers true
+  //   after every byte and finishes no disconnect, and nothing between the
+  //   bytes could change that;
+  // - nobody hears the removals: with OnWork unassigned, ReportWork only adds
+  //   to the work count, and one report of n adds what n reports of 1 add.
+  const std::int64_t size = PendingInput.Size();
+  if (size <= 0 || close_seen_ || io_handler_ == nullptr || OnWork ||
+      PendingInput.RemovalCallback.target<ReadWorkReporter>() == nullptr ||
+      !io_handler_->IsOpen()) {
+    return {};
+  }
+  return {reinterpret_cast<const char*>(PendingInput.UnreadStart()),
+          static_cast<std::size_t>(size)};
+}
+
+void TIdTCPConnection::ConsumeBufferedRun(std::int32_t count) {
+  // Where the memory of the consumed bytes goes (emptied or compacted) may
+  // differ from one byte at a time; what the buffer delivers next does not.
   PendingInput.Discard(count);
 }
 

@@ -4,6 +4,7 @@
 #include <functional>
 #include <initializer_list>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "transport/component.h"
@@ -40,6 +41,19 @@ class TIdTCPConnection : public TIdComponent {
   std::uint8_t ReadNextByte();
   /// Fills `buffer` with exactly `count` bytes.
   void ReadExact(void* buffer, std::int32_t count);
+  /// The received bytes that single-byte reads would now deliver without a
+  /// socket call, for a reader that takes several of them in one step; see
+  /// ConsumeBufferedRun. Empty when the next byte must come from ReadNextByte:
+  /// nothing is buffered, the stream is not open (IsConnected would not
+  /// answer true after a byte), or someone hears each removal from the input
+  /// buffer (OnWork is assigned, or PendingInput's RemovalCallback is not the
+  /// connection's own). Valid until the next operation on the connection.
+  std::string_view BufferedRun();
+  /// Consumes the first `count` bytes of a non-empty BufferedRun(): the same
+  /// effect as `count` calls of ReadNextByte, each followed by IsConnected
+  /// (every one of which answers true). Raises nothing when `count` is at
+  /// most the run's size.
+  void ConsumeBufferedRun(std::int32_t count);
   virtual void WriteText(const std::string& text);
   virtual void WriteLine(const std::string& text);
   /// Sends every byte, in order, before it returns; raises on failure and
@@ -113,6 +127,12 @@ class TIdTCPConnection : public TIdComponent {
   bool owns_io_handler_ = false;
 
  private:
+  // PendingInput's removal callback: reports the bytes read as work.
+  struct ReadWorkReporter {
+    TIdTCPConnection* connection;
+    void operator()(TIdSimpleBuffer* buffer, std::int32_t count) const;
+  };
+
   std::int32_t ReceiveOnce(bool raise_when_closed);
 
   bool close_seen_ = false;

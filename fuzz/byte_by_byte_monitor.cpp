@@ -1,0 +1,98 @@
+#include "fuzz/byte_by_byte_monitor.h"
+
+#include <string>
+
+#include "monitor/application.h"
+#include "monitor/status_record_report.h"
+#include "monitor/text_output.h"
+#include "runtime/exception.h"
+#include "transport/tcp_client.h"
+
+namespace {
+
+std::string ErrorText(const Exception& error) {
+  return "Error: " + error.Message() + " (" + error.ClassName() + ")";
+}
+
+void AttemptConnect(MonitorState& state, const MonitorServices& services) {
+  TIdTCPClient& client = *state.StatusClient;
+  state.TraceCode = 1100;
+  try {
+    client.OpenConnection(50000);
+    if (client.IsConnected()) {
+      state.WasConnected = true;
+      services.output->WriteLine(services.Stamp() + " Connected to " + client.Host());
+    }
+  } catch (const Exception& error) {
+    services.output->WriteLine(services.Stamp() + ErrorText(error));
+    services.pause(2000);
+  }
+}
+
+void ReadOneByte(MonitorState& state, const MonitorServices& services) {
+  TIdTCPClient& client = *state.StatusClient;
+  try {
+    char byte = static_cast<char>(client.ReadNextByte());
+    if (byte != 0) {
+      services.output->Write(std::string_view(&byte, 1));
+      state.ReceivedText.Append(byte);
+    }
+  } catch (const Exception& error) {
+    client.CloseConnection();
+    services.pause(1000);
+    services.output->WriteLine(services.Stamp() + ErrorText(error));
+  }
+}
+
+void RunConnectedPass(MonitorState& state, const MonitorServices& services) {
+  TIdTCPClient& client = *state.StatusClient;
+  try {
+    state.TraceCode = 220;
+    client.WriteLine("GET " + state.RequestPath);
+    services.output->WriteLine(services.Stamp() + " GET " + state.RequestPath);
+    for (;;) {
+      state.TraceCode = 230;
+      ReadOneByte(state, services);
+      state.TraceCode = 240;
+      services.application->PumpMessages();
+      if (state.ReceivedText.HoldsRecordTerminator()) break;
+      if (!client.IsConnected()) break;
+    }
+    if (state.ReceivedText.HoldsRecordTerminator()) {
+      ReportStatusRecord(state, services);
+    } else if (state.WasConnected) {
+      services.output->WriteLine(services.Stamp() + " Disconnected");
+      state.WasConnected = false;
+    }
+    state.ReceivedText.Clear();
+  } catch (const Exception& error) {
+    services.output->WriteLine(ErrorText(error) +
+                               " LogRec.Trace=" + std::to_string(state.TraceCode));
+    client.CloseConnection();
+  }
+}
+
+}  // namespace
+
+void RunByteByByteMonitor(const MonitorSettings& settings, const MonitorServices& services,
+                          MonitorState& state) {
+  services.output->WriteLine("Version: 15.2.23.6");
+  services.output->WriteLine();
+  state.TraceCode = 100;
+  state.StatusClient = std::make_unique<TIdTCPClient>();
+  state.TraceCode = 110;
+  state.StatusClient->SetPort(settings.status_server_port);
+  state.TraceCode = 120;
+  state.StatusClient->SetHost(settings.status_server_host);
+  state.WasConnected = true;
+  state.TraceCode = 200;
+  state.RequestPath = "/";
+  for (;;) {
+    state.TraceCode = 210;
+    if (state.StatusClient->IsConnected()) {
+      RunConnectedPass(state, services);
+    } else {
+      AttemptConnect(state, services);
+    }
+  }
+}

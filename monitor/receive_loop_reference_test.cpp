@@ -1,0 +1,111 @@
+// The monitor's receive loop takes runs of buffered bytes in one step; these
+// tests hold it to the plain byte-by-byte loop (fuzz/byte_by_byte_monitor.h)
+// over the in-memory peer: the same blocks written to the log, one by one,
+// the same requests and receives before each, the same pauses and the same
+// error leaving the monitor, in every chunking of the stream, with the log on
+// a console and in a file, and with each write of the log failing in turn.
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "fuzz/byte_by_byte_monitor.h"
+#include "fuzz/receive_path_comparison.h"
+
+namespace {
+
+using namespace std::string_literals;
+
+const std::string kRecord =
+    "<StatusChange><LogRec.SyslogID>41</LogRec.SyslogID><Event>up</Event>"
+    "<DateTime>2024-03-05</DateTime><Host>h1</Host></StatusChange>";
+
+struct StreamCase {
+  const char* name;
+  std::string stream;
+  std::size_t limit = 4096;
+  int end_code = 0;
+};
+
+// Receives of all that is asked for, of one byte, of a few, of many.
+const std::size_t kChunkSizes[] = {0, 1, 7, 100};
+
+StreamScript Chunked(const std::string& stream, std::size_t chunk, int end_code) {
+  StreamScript script;
+  script.stream = stream;
+  script.end_code = end_code;
+  // Two connections: a pass that fails in its handler closes the connection,
+  // and the kept text must meet the rest of the stream on the next one.
+  script.connects_accepted = 2;
+  if (chunk != 0) script.next_chunk = [chunk](std::size_t) { return chunk; };
+  return script;
+}
+
+// Compares the two loops for one stream in every chunking and log kind,
+// first without a failure and then with each write of the log failing.
+void ExpectSameAsByteByByte(const StreamCase& test) {
+  for (std::size_t chunk : kChunkSizes) {
+    for (bool console : {false, true}) {
+      ComparisonCase run;
+      run.script = Chunked(test.stream, chunk, test.end_code);
+      run.received_text_limit = test.limit;
+      run.console = console;
+      const std::size_t writes = RecordRun(run, &RunByteByByteMonitor).writes.size();
+      for (std::size_t failing = 0; failing <= writes; ++failing) {
+        run.failing_write = failing;
+        const LoopRecord reference = RecordRun(run, &RunByteByByteMonitor);
+        const LoopRecord fast = RecordRun(run, nullptr);
+        ASSERT_EQ(FirstDifference(reference, fast), "")
+            << test.name << ", receives of " << chunk << " bytes (0: all), "
+            << (console ? "console" : "file") << ", failing write " << failing;
+      }
+    }
+  }
+}
+
+class ReceiveLoopReferenceTest : public testing::TestWithParam<StreamCase> {};
+
+TEST_P(ReceiveLoopReferenceTest, DoesWhatTheByteByByteLoopDoes) {
+  ExpectSameAsByteByByte(GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Streams, ReceiveLoopReferenceTest,
+    testing::Values(StreamCase{"TwoRecordsAndATail",
+                               kRecord + kRecord + "<StatusChange><Event>half"},
+                    // NUL bytes are dropped from echo and text, also inside the terminator.
+                    StreamCase{"NulBytes", "\0<a>\0\0x</Status\0Change>\0\0tail\0"s},
+                    // Terminator-like bytes that fall back inside the marker.
+                    StreamCase{"NearTerminators", "<</</S</StatusChange</StatusChange>>" + kRecord},
+                    // Longer than the text may grow: the text takes its memory, growing,
+                    // in runs, then the limit ends the pass with EOutOfMemory.
+                    StreamCase{"RecordOverTheLimit", std::string(300, 'x') + kRecord, 256},
+                    StreamCase{"LongRecordInManyBlocks", std::string(400, 'y') + kRecord},
+                    StreamCase{"ResetByThePeer", kRecord + "<StatusChange>cut", 4096, 10054}),
+    [](const testing::TestParamInfo<StreamCase>& info) { return info.param.name; });
+
+// The fuzz target's seed inputs, read the way the fuzz target reads them.
+TEST(ReceiveLoopReferenceCorpusTest, SeedInputsOfTheFuzzTarget) {
+  const std::filesystem::path corpus = RECEIVE_PATH_CORPUS_DIR;
+  if (!std::filesystem::is_directory(corpus)) GTEST_SKIP() << "no corpus at " << corpus;
+  int inputs = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
+    std::ifstream file(entry.path(), std::ios::binary);
+    const std::string input((std::istreambuf_iterator<char>(file)), {});
+    if (input.size() < 3) continue;
+    SCOPED_TRACE(entry.path().filename().string());
+    StreamCase test{"corpus", input.substr(3)};
+    test.limit = 16 + 16 * static_cast<std::size_t>(static_cast<std::uint8_t>(input[1])) % 4096;
+    test.end_code = (input[2] & 1) != 0 ? 10054 : 0;
+    ExpectSameAsByteByByte(test);
+    ++inputs;
+  }
+  EXPECT_GT(inputs, 0);
+}
+
+}  // namespace
