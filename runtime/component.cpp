@@ -24,7 +24,14 @@ void TComponent::FreeNotification(TComponent* other) {
   if (other == nullptr || other == this) return;
   if (std::find(notified_.begin(), notified_.end(), other) == notified_.end()) {
     notified_.push_back(other);
-    other->notified_.push_back(this);
+    try {
+      other->notified_.push_back(this);
+    } catch (...) {
+      // Out of memory: a link known to one side only would leave this one
+      // holding `other` after its death, so neither keeps it.
+      notified_.pop_back();
+      throw;
+    }
   }
 }
 

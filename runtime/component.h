@@ -20,7 +20,8 @@ class TComponent {
 
   /// Asks for a removal notice (`Notification(other, opRemove)` on this
   /// component) when `other` is destroyed. The link is mutual: whichever of
-  /// the two dies first unregisters itself from the other.
+  /// the two dies first unregisters itself from the other. When memory runs
+  /// out it raises with neither side linked.
   void FreeNotification(TComponent* other);
   /// Drops a link made by `FreeNotification`.
   void RemoveFreeNotification(TComponent* other);

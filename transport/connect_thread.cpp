@@ -23,14 +23,17 @@ void TIdConnectThread::WaitFor() {
 
 void TIdConnectThread::Execute() {
   try {
-    // A socket closed under the connect by a time-out reports "bad file" or
-    // "not a socket": that is the expected end, not a failure.
-    SocketStack->CheckSocketResult(Target->ConnectSocket(ws::kAfInet),
-                                   {ws::kWsaEBadF, ws::kWsaENotSock});
-  } catch (const Exception& error) {
-    failure_text_ = error.Message();
+    try {
+      // A socket closed under the connect by a time-out reports "bad file" or
+      // "not a socket": that is the expected end, not a failure.
+      SocketStack->CheckSocketResult(Target->ConnectSocket(ws::kAfInet),
+                                     {ws::kWsaEBadF, ws::kWsaENotSock});
+    } catch (const Exception& error) {
+      failure_text_ = error.Message();  // the copy may run out of memory too
+    }
   } catch (const std::bad_alloc&) {
     // Nothing may escape a thread; the caller reports this like any failure.
+    // The text fits the string's own room: keeping it allocates nothing.
     failure_text_ = EOutOfMemory().Message();
   }
   finished_.store(true, std::memory_order_release);

@@ -10,8 +10,10 @@ std::atomic<std::size_t> g_counted{0};
 std::atomic<std::size_t> g_failed{0};
 std::atomic<std::size_t> g_fail_at{0};  // 0: none fails
 std::atomic<bool> g_stays_failed{false};
+std::atomic<AllocationGate> g_gate{nullptr};
 
 bool ThisOneFails() {
+  if (AllocationGate gate = g_gate.load()) return gate();
   std::size_t number = ++g_counted;
   std::size_t fail_at = g_fail_at.load();
   bool fails = fail_at != 0 && (number == fail_at || (number > fail_at && g_stays_failed.load()));
@@ -49,6 +51,8 @@ void FailAllocation(std::size_t n, bool stays_failed) {
   g_stays_failed.store(stays_failed);
   g_fail_at.store(n);
 }
+
+void SetAllocationGate(AllocationGate gate) { g_gate.store(gate); }
 
 // Every form of the replaceable allocation functions goes through the same
 // malloc and free, so no sanitizer sees a mismatched pair. Kept out of line:

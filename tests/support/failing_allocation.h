@@ -22,3 +22,9 @@ void FailAllocation(std::size_t n, bool stays_failed);
 
 /// Allocations that were made to fail since the last count started.
 std::size_t AllocationsFailed();
+
+/// Another judge of the allocations: while set, it alone counts them and
+/// decides which fail (the fault-injection sweeps count every kind of call
+/// in one place). Null puts the counting above back in charge.
+using AllocationGate = bool (*)();
+void SetAllocationGate(AllocationGate gate);
