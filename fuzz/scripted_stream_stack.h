@@ -12,7 +12,7 @@
 // and describe the peer with ScriptedStreamStack::SetScript. Only one stack
 // of this kind serves at a time (the process has one socket stack). It
 // forwards what it does not serve itself to the stack over the sockets
-// library, which is therefore loaded (from beside the executable) as usual.
+// library, which is therefore loaded as usual.
 
 #include <cstddef>
 #include <cstdint>

@@ -46,9 +46,9 @@ if(BUILD_TESTING)
     # Each case runs in a child that is this executable started again; the
     # child must not print the test framework's report into its output.
     target_sources(monitor_process_test PRIVATE ${CMAKE_SOURCE_DIR}/tests/support/quiet_child_main.cpp)
-    target_link_libraries(monitor_process_test PRIVATE monitor_process GTest::gtest)
+    target_link_libraries(monitor_process_test PRIVATE monitor_process child_process GTest::gtest)
   else()
-    target_link_libraries(monitor_process_test PRIVATE monitor_process GTest::gtest_main)
+    target_link_libraries(monitor_process_test PRIVATE monitor_process child_process GTest::gtest_main)
   endif()
   gtest_discover_tests(monitor_process_test)
   if(SANITIZE STREQUAL "address")

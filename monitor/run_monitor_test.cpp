@@ -99,14 +99,14 @@ class ScriptedServer {
  private:
   void Serve() {
     for (std::size_t i = 0; i < scripts_.size(); ++i) {
-      while (!stop_ && !testing_support::WaitReadable(listener_.get(), 50)) {
+      while (!stop_ && !testing_support::WaitReadable(listener_.Get(), 50)) {
       }
       if (stop_) return;
-      ScopedFd connection = testing_support::AcceptConnection(listener_.get());
+      ScopedFd connection = testing_support::AcceptConnection(listener_.Get());
       if (i + 1 == scripts_.size()) {  // refuse from now on, before the client can retry
         listener_ = ScopedFd();
       }
-      Peer peer(connection.get(), stop_);
+      Peer peer(connection.Get(), stop_);
       scripts_[i](peer);
     }
   }

@@ -16,20 +16,6 @@ namespace {
 
 [[gnu::noinline]] void FunctionInThisExecutable() { asm volatile(""); }
 
-TEST(FormatAddressTest, AtLeastEightUppercaseDigits) {
-  struct Case {
-    CodeAddress address;
-    const char* text;
-  } cases[] = {
-      {0, "00000000"},
-      {0x1234, "00001234"},
-      {0xDEADBEEF, "DEADBEEF"},
-      {0xabcdef, "00ABCDEF"},
-      {static_cast<CodeAddress>(0x7F0012345678ull), "7F0012345678"},
-  };
-  for (const Case& c : cases) EXPECT_EQ(FormatAddress(c.address), c.text);
-}
-
 TEST(ModuleBaseNameTest, DropsTheDirectoryPart) {
   EXPECT_EQ(ModuleBaseName("/usr/lib/x86_64-linux-gnu/libc.so.6"), "libc.so.6");
   EXPECT_EQ(ModuleBaseName("./status-monitor"), "status-monitor");
@@ -63,13 +49,6 @@ TEST(FindCodeModuleTest, NamesTheExecutableASharedLibraryOrNothing) {
   EXPECT_FALSE(FindCodeModule(0, &module));
   EXPECT_STREQ(module.file_name, "untouched");
   EXPECT_EQ(module.base, 7u);
-}
-
-TEST(CurrentCodeAddressTest, PointsIntoTheCallingFunctionsModule) {
-  CodeAddress here = CurrentCodeAddress();
-  CodeModule module;
-  ASSERT_TRUE(FindCodeModule(here, &module));
-  EXPECT_EQ(ModuleBaseName(module.file_name), ModuleBaseName(ExecutableFileName()));
 }
 
 // --- processor faults, each in a child process --------------------------------

@@ -13,13 +13,6 @@ namespace {
 
 [[gnu::noinline]] void FunctionInThisExecutable() { asm volatile(""); }
 
-TEST(FormatAddressTest, AtLeastEightUppercaseDigits) {
-  EXPECT_EQ(FormatAddress(0), "00000000");
-  EXPECT_EQ(FormatAddress(0x1234), "00001234");
-  EXPECT_EQ(FormatAddress(0xDEADBEEF), "DEADBEEF");
-  EXPECT_EQ(FormatAddress(0xabcdef), "00ABCDEF");
-}
-
 TEST(ModuleBaseNameTest, DropsTheDirectoryPart) {
   EXPECT_EQ(ModuleBaseName("C:\\windows\\system32\\WS2_32.dll"), "WS2_32.dll");
   EXPECT_EQ(ModuleBaseName("Z:\\build\\bin\\status-monitor.exe"), "status-monitor.exe");
@@ -52,12 +45,6 @@ TEST(FindCodeModuleTest, NamesTheExecutableASystemLibraryOrNothing) {
   EXPECT_STREQ(module.file_name, "untouched");
   EXPECT_EQ(module.base, 7u);
   HeapFree(GetProcessHeap(), 0, heap);
-}
-
-TEST(CurrentCodeAddressTest, PointsIntoTheCallingFunctionsModule) {
-  CodeModule module;
-  ASSERT_TRUE(FindCodeModule(CurrentCodeAddress(), &module));
-  EXPECT_EQ(ModuleBaseName(module.file_name), ModuleBaseName(ExecutableFileName()));
 }
 
 // --- processor faults, each in a process of its own -----------------------------

@@ -22,7 +22,8 @@ class TIdIOHandler : public TIdComponent {
                              std::int32_t /*timeout_ms*/) {}
   virtual bool IsOpen() = 0;
   virtual void OpenIO() {}
-  /// True when data or a close can be read within `timeout_ms` (-2: no limit).
+  /// True when data or a close can be read within `timeout_ms` (-2: no limit),
+  /// false when the time ran out; a failed wait raises.
   virtual bool WaitReadable(std::int32_t timeout_ms) = 0;
   /// The platform's result: a count, 0 when the peer closed, -1 on failure.
   virtual int ReceiveBytes(void* buffer, int length) = 0;

@@ -162,7 +162,7 @@ PortRange HoldThreePorts() {
     if (range.low > 65000) continue;
     for (int i = 0; i < 3; ++i) {
       ScopedFd fd = Occupy(range.low + i);
-      if (fd.get() < 0) break;
+      if (fd.Get() < 0) break;
       range.holders.push_back(std::move(fd));
     }
     if (range.holders.size() == 3) return range;

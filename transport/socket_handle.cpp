@@ -102,7 +102,11 @@ bool TIdSocketHandle::ReadableWithin(int ms) {
     }
   }
   TIdSocketList read{SocketId};
-  bool readable = SocketStack->SockSelect(&read, nullptr, nullptr, ms) == 1;
+  int ready = SocketStack->SockSelect(&read, nullptr, nullptr, ms);
+  // A failed wait is the socket's error, not an expired time: without this
+  // check a wait without limit would report "Read Timeout".
+  SocketStack->CheckSocketResult(ready);
+  bool readable = ready == 1;
   TIdAntiFreezeBase::GiveTime(!readable, false);
   return readable;
 }

@@ -36,7 +36,8 @@ class TIdSocketHandle {
   /// Raises EIdSocketError when the platform refuses the option.
   void SetOption(int level, int option, const void* value, int length);
   /// True when the socket becomes readable within `ms` (-2: no limit).
-  /// Raises EIdConnClosedGracefully when no socket is allocated.
+  /// Raises EIdConnClosedGracefully when no socket is allocated, and
+  /// EIdSocketError when the wait itself fails.
   bool ReadableWithin(int ms);
   int ReceiveRaw(void* buffer, int length, int flags);
   int SendRaw(const void* buffer, int length, int flags);

@@ -140,7 +140,7 @@ TEST_F(StackTest, SelectAcceptsSixtyFourSocketsAndRefusesMore) {
   TIdSocketList list;
   for (int i = 0; i < 65; ++i) {
     owned.push_back(testing_support::ConnectedPair());
-    list.push_back(static_cast<ws::Socket>(owned.back().first.get()));
+    list.push_back(static_cast<ws::Socket>(owned.back().first.Get()));
   }
   TIdSocketList too_many = list;
   auto start = std::chrono::steady_clock::now();
@@ -154,7 +154,7 @@ TEST_F(StackTest, SelectAcceptsSixtyFourSocketsAndRefusesMore) {
 
 TEST_F(StackTest, SelectTimeOutSplitsIntoSecondsAndMicroseconds) {
   testing_support::SocketPair idle = testing_support::ConnectedPair();
-  TIdSocketList list{static_cast<ws::Socket>(idle.first.get())};
+  TIdSocketList list{static_cast<ws::Socket>(idle.first.Get())};
   auto start = std::chrono::steady_clock::now();
   stack().SockSelect(&list, nullptr, nullptr, 1500);
   auto waited = std::chrono::steady_clock::now() - start;

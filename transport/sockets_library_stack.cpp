@@ -52,6 +52,9 @@ TIdStackWindows::TIdStackWindows() {
 }
 
 void TIdStackWindows::FillLocalAddressList() {
+  // Callable on its own, before anything asked for the list: the list is
+  // made on first use.
+  if (local_addresses_ == nullptr) local_addresses_ = std::make_unique<std::vector<std::string>>();
   local_addresses_->clear();
   std::string name = SockHostName();
   ws::HostEnt* host = Bind<ws::GetHostByNameFn>(Entry::gethostbyname)(name.c_str());
@@ -72,7 +75,6 @@ std::string TIdStackWindows::FirstLocalAddress() {
 }
 
 const std::vector<std::string>& TIdStackWindows::LocalAddressList() {
-  if (local_addresses_ == nullptr) local_addresses_ = std::make_unique<std::vector<std::string>>();
   FillLocalAddressList();
   return *local_addresses_;
 }

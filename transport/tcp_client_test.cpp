@@ -2,11 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <future>
+#include <limits>
 #include <memory>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "transport/connection_intercept.h"
@@ -159,6 +163,39 @@ TEST_F(ClientTest, ReadTimeoutRaisesAndLeavesTheConnectionOpen) {
   EXPECT_LT(took, 2000ms);
   EXPECT_TRUE(client_->IsConnected());
   client_->WriteLine("");
+}
+
+TEST_F(ClientTest, FailedWaitForDataIsTheSocketErrorNotATimeOut) {
+  LoopbackPeer peer([](int fd) { ReadSome(fd, 1); });
+  ConnectTo(peer.port());  // ReadTimeout 0: the wait has no time limit
+  FaultPlan::Get().Fail(StackOperation::kSelect, 10038);
+  try {
+    client_->ReadNextByte();
+    FAIL();
+  } catch (const EIdSocketError& e) {
+    EXPECT_EQ(e.ErrorCode(), 10038);
+  }
+}
+
+TEST_F(ClientTest, ReceiveBufferSizeBelowOneIsRefusedWhereItIsSet) {
+  for (std::int32_t size : {0, -1, std::numeric_limits<std::int32_t>::min()}) {
+    try {
+      client_->SetRecvBufferSize(size);
+      FAIL() << size;
+    } catch (const EIdTCPConnectionError& e) {
+      EXPECT_EQ(e.Message(), "Invalid receive buffer size " + std::to_string(size) +
+                                 ": it must be at least 1 byte.");
+    }
+    EXPECT_EQ(client_->RecvBufferSize(), 32768);
+  }
+  // The smallest size still reads the whole stream, and then its end.
+  client_->SetRecvBufferSize(1);
+  LoopbackPeer peer(SendAndClose("abc"));
+  ConnectTo(peer.port());
+  std::string got;
+  for (int i = 0; i < 3; ++i) got += static_cast<char>(client_->ReadNextByte());
+  EXPECT_EQ(got, "abc");
+  EXPECT_THROW(client_->ReadNextByte(), EIdConnClosedGracefully);
 }
 
 TEST_F(ClientTest, ReceiveFailuresCloseOnlyForAbortAndShutdown) {
@@ -356,6 +393,20 @@ TEST_F(ClientTest, InterceptsSeeAndRewriteTrafficInChainOrder) {
                                       "inner send", "inner disconnect", "outer disconnect"}));
 }
 
+TEST_F(ClientTest, AssigningTheHandlerItHasChangesNothing) {
+  LoopbackPeer peer([](int fd) {
+    WriteAll(fd, "ab");
+    ReadSome(fd, 1);
+  });
+  ConnectTo(peer.port());
+  TIdIOHandler* handler = client_->IOHandler();
+  ASSERT_TRUE(client_->OwnsIOHandler());
+  client_->SetIOHandler(handler);
+  EXPECT_EQ(client_->IOHandler(), handler);
+  EXPECT_TRUE(client_->OwnsIOHandler());
+  EXPECT_EQ(client_->ReadNextByte(), 'a');
+}
+
 TEST_F(ClientTest, DestroyedInterceptIsForgotten) {
   auto intercept = std::make_unique<TIdConnectionIntercept>(nullptr);
   client_->SetIntercept(intercept.get());
@@ -376,6 +427,78 @@ TEST_F(ClientTest, ReadTextLineSplitsOnTerminatorAndHonoursMaxLength) {
   EXPECT_EQ(client_->ReadTextLine("", -1, 10), "0123456789");
   EXPECT_EQ(client_->ReadTextLine("", -1, 10), "ABCDEF");
   EXPECT_THROW(client_->ReadTextLine(), EIdConnClosedGracefully);
+}
+
+// The maximum length counts the line without its terminator, also while the
+// terminator is still arriving. Each chunk is sent once the client received
+// the one before, so a terminator can be caught half in the buffer.
+TEST_F(ClientTest, MaxLineLengthCountsTheLineWithoutItsTerminator) {
+  constexpr const char* kTooLong = "!";  // EIdReadLnMaxLineLengthExceeded
+  struct Case {
+    const char* name;
+    std::vector<std::string> chunks;
+    std::string terminator;
+    TIdMaxLineAction action;
+    std::vector<std::string> lines;  // read with maximum length 10, then the peer's close
+  } cases[] = {
+      {"crlf after ten", {"0123456789\r\n"}, "", TIdMaxLineAction::maException, {"0123456789"}},
+      {"crlf after ten, split", {"0123456789\r\n"}, "", TIdMaxLineAction::maSplit, {"0123456789"}},
+      {"cr first, lf later",
+       {"0123456789\r", "\n"},
+       "",
+       TIdMaxLineAction::maException,
+       {"0123456789"}},
+      {"own terminator in parts",
+       {"0123456789EN", "D"},
+       "END",
+       TIdMaxLineAction::maException,
+       {"0123456789"}},
+      {"eleven", {"0123456789A\r\n"}, "", TIdMaxLineAction::maException, {kTooLong}},
+      {"eleven, split", {"0123456789A\r\n"}, "", TIdMaxLineAction::maSplit, {"0123456789", "A"}},
+      {"cr that was the line's own",
+       {"0123456789\r", "x\n"},
+       "",
+       TIdMaxLineAction::maException,
+       {kTooLong}},
+      {"half terminator that was the line's own",
+       {"0123456789E", "x", "END"},
+       "END",
+       TIdMaxLineAction::maSplit,
+       {"0123456789", "Ex"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::atomic<int> receives{0};
+    TIdConnectionIntercept counter(nullptr);
+    counter.OnReceive = [&](TIdConnectionIntercept*, TIdSimpleBuffer*) { ++receives; };
+    client_->SetIntercept(&counter);
+    LoopbackPeer peer([&](int fd) {
+      for (std::size_t i = 0; i < c.chunks.size(); ++i) {
+        auto deadline = Clock::now() + 5s;
+        while (receives.load() < static_cast<int>(i) && Clock::now() < deadline) {
+          std::this_thread::sleep_for(1ms);
+        }
+        WriteAll(fd, c.chunks[i]);
+      }
+    });
+    ConnectTo(peer.port());
+    client_->MaxLineAction = c.action;
+    bool raised = false;
+    for (const std::string& expected : c.lines) {
+      if (expected == kTooLong) {
+        EXPECT_THROW(client_->ReadTextLine(c.terminator, -1, 10), EIdReadLnMaxLineLengthExceeded);
+        raised = true;
+        break;
+      }
+      EXPECT_EQ(client_->ReadTextLine(c.terminator, -1, 10), expected);
+    }
+    // Nothing is left over: no empty line made of a terminator's rest.
+    if (!raised) {
+      EXPECT_THROW(client_->ReadTextLine(c.terminator, -1, 10), EIdConnClosedGracefully);
+    }
+    client_->CloseConnection();
+    client_->SetIntercept(nullptr);
+  }
 }
 
 TEST_F(ClientTest, ReadAllCollectsUntilThePeerCloses) {
@@ -402,12 +525,23 @@ TEST_F(ClientTest, StreamDataGoesOutWithLengthPrefixInChunks) {
   EXPECT_EQ(work, (std::vector<std::int32_t>{3, 6, 9, 10}));
 }
 
-TEST_F(ClientTest, SendFileSendsTheFileOrNamesTheMissingOne) {
+TEST_F(ClientTest, SendFileSendsTheFileOrSaysWhyItCannot) {
   try {
     client_->SendFile("/nonexistent/file.bin");
     FAIL();
   } catch (const EIdFileNotFound& e) {
     EXPECT_EQ(e.Message(), "File \"/nonexistent/file.bin\" not found");
+  }
+  // A folder is there: it is not reported as a missing file.
+  const std::string folder = std::filesystem::temp_directory_path().string();
+  try {
+    client_->SendFile(folder);
+    FAIL();
+  } catch (const EIdFileNotFound& e) {
+    ADD_FAILURE() << e.Message();
+  } catch (const EIdTCPConnectionError& e) {
+    EXPECT_EQ(e.Message().rfind("File \"" + folder + "\" cannot be opened: ", 0), 0u)
+        << e.Message();
   }
   // A name no parallel run shares: the clock's count is part of it.
   const std::string path =

@@ -1,15 +1,17 @@
 #include "transport/tcp_connection.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "transport/anti_freeze.h"
 #include "transport/connection_intercept.h"
 #include "transport/io_handler.h"
-#include "transport/io_handler_socket.h"
 #include "transport/socket_stack.h"
 #include "transport/transport_errors.h"
 
@@ -29,7 +31,7 @@ TIdTCPConnection::~TIdTCPConnection() {
     // process or the sockets library.
   }
   if (owns_io_handler_) {
-    delete io_handler_;  // its removal notice clears io_handler_ and socket_view_
+    delete io_handler_;  // its removal notice clears io_handler_
     owns_io_handler_ = false;
   }
 }
@@ -48,7 +50,6 @@ void TIdTCPConnection::CloseConnection() {
     TIdIOHandler* handler = io_handler_;
     owns_io_handler_ = false;
     io_handler_ = nullptr;
-    socket_view_ = nullptr;
     delete handler;
   }
   FireDisconnected();
@@ -112,12 +113,12 @@ std::int32_t TIdTCPConnection::FillInput(bool raise_when_closed, std::int32_t wa
 }
 
 std::int32_t TIdTCPConnection::ReceiveOnce(bool raise_when_closed) {
-  receive_scratch_.SetSize(RecvBufferSize);
+  receive_scratch_.SetSize(recv_buffer_size_);
   std::int32_t n = 0;
   if (io_handler_ == nullptr) {
     if (raise_when_closed) throw EIdNotConnected();
   } else {
-    n = io_handler_->ReceiveBytes(receive_scratch_.Memory(), RecvBufferSize);
+    n = io_handler_->ReceiveBytes(receive_scratch_.Memory(), recv_buffer_size_);
   }
   close_seen_ = n == 0;
   if (n != 0 && SocketStack->CheckSocketResult(n, {ws::kWsaEShutdown, ws::kWsaEConnAborted})) {
@@ -252,11 +253,44 @@ void TIdTCPConnection::WriteStreamData(TMemoryStream& stream, bool from_start, s
   FinishWork(TWorkMode::wmWrite);
 }
 
+namespace {
+
+// EIdFileNotFound only for a file that is not there: a folder, or a file the
+// user may not read, is named with its reason, so that nobody goes looking
+// for a file that exists. `open_errno` is what the failed open left in errno
+// (0 when it said nothing).
+[[noreturn]] void RaiseOpenFailure(const std::string& file_name, int open_errno) {
+  std::error_code status_error;
+  std::filesystem::file_status status = std::filesystem::status(file_name, status_error);
+  if (status.type() == std::filesystem::file_type::not_found) {
+    throw EIdFileNotFound("File \"" + file_name + "\" not found");
+  }
+  std::error_code reason;
+  if (std::filesystem::is_directory(status)) {
+    reason = std::make_error_code(std::errc::is_a_directory);
+  } else if (open_errno != 0) {
+    reason = std::error_code(open_errno, std::generic_category());
+  } else {
+    reason = status_error;
+  }
+  std::string text = "File \"" + file_name + "\" cannot be opened";
+  if (reason) text += ": " + reason.message();
+  throw EIdTCPConnectionError(text);
+}
+
+}  // namespace
+
 std::int64_t TIdTCPConnection::SendFile(const std::string& file_name, bool /*allow_direct_send*/) {
   // The socket layer offers no direct file send, so the file always goes
   // through WriteBlock in SendBufferSize chunks, intercepts included.
+  errno = 0;
   std::ifstream file(file_name, std::ios::binary | std::ios::ate);
-  if (!file) throw EIdFileNotFound("File \"" + file_name + "\" not found");
+  const int open_errno = errno;
+  // Some systems open a folder for reading; it has no bytes to send.
+  std::error_code ignored;
+  if (!file || std::filesystem::is_directory(file_name, ignored)) {
+    RaiseOpenFailure(file_name, open_errno);
+  }
   std::int64_t size = static_cast<std::int64_t>(file.tellg());
   file.seekg(0);
   StartWork(TWorkMode::wmWrite, static_cast<std::int32_t>(size));
@@ -300,6 +334,22 @@ std::string TIdTCPConnection::ReadAll() {
   return all;
 }
 
+namespace {
+
+// How many bytes at the end of `unread` may begin a terminator that is still
+// arriving: the longest end that starts `term`, and for the LF terminator a
+// CR, which leaves the line with it. They do not count against the line's
+// maximum length until the next bytes show that they are the line's own.
+std::size_t TerminatorStartAtEnd(std::string_view unread, std::string_view term) {
+  if (term == "\n") return !unread.empty() && unread.back() == '\r' ? 1 : 0;
+  for (std::size_t k = std::min(unread.size(), term.size() - 1); k > 0; --k) {
+    if (unread.substr(unread.size() - k) == term.substr(0, k)) return k;
+  }
+  return 0;
+}
+
+}  // namespace
+
 std::string TIdTCPConnection::ReadTextLine(const std::string& terminator, std::int32_t timeout_ms,
                                            std::int32_t max_length) {
   const std::string term = terminator.empty() ? "\n" : terminator;
@@ -309,9 +359,14 @@ std::string TIdTCPConnection::ReadTextLine(const std::string& terminator, std::i
     const char* start = reinterpret_cast<const char*>(PendingInput.UnreadStart());
     std::string_view unread(start, static_cast<std::size_t>(PendingInput.Size()));
     std::size_t found = unread.find(term, static_cast<std::size_t>(searched));
-    std::int64_t line_length =
-        static_cast<std::int64_t>(found == std::string_view::npos ? unread.size() : found);
-    if (max_length > 0 && line_length > max_length) {
+    std::size_t line_length;
+    if (found == std::string_view::npos) {
+      line_length = unread.size() - TerminatorStartAtEnd(unread, term);
+    } else {
+      line_length = found;
+      if (term == "\n" && found > 0 && unread[found - 1] == '\r') --line_length;
+    }
+    if (max_length > 0 && line_length > static_cast<std::size_t>(max_length)) {
       if (MaxLineAction == TIdMaxLineAction::maException) throw EIdReadLnMaxLineLengthExceeded();
       return PendingInput.TakeText(max_length);  // the rest stays for the next call
     }
@@ -394,6 +449,9 @@ void TIdTCPConnection::RaiseReplyErrorAs(const TIdReplyErrorRaiser& raise) {
 // --- properties ---------------------------------------------------------------
 
 void TIdTCPConnection::SetIOHandler(TIdIOHandler* handler) {
+  // Freeing an owned handler and then storing it again would leave a freed
+  // handler in place.
+  if (handler == io_handler_) return;
   if (io_handler_ != nullptr && owns_io_handler_) {
     TIdIOHandler* old = io_handler_;
     owns_io_handler_ = false;
@@ -402,9 +460,16 @@ void TIdTCPConnection::SetIOHandler(TIdIOHandler* handler) {
   } else if (io_handler_ != nullptr) {
     RemoveFreeNotification(io_handler_);
   }
-  socket_view_ = dynamic_cast<TIdIOHandlerSocket*>(handler);
   io_handler_ = handler;
   if (handler != nullptr) FreeNotification(handler);
+}
+
+void TIdTCPConnection::SetRecvBufferSize(std::int32_t size) {
+  if (size < 1) {
+    throw EIdTCPConnectionError("Invalid receive buffer size " + std::to_string(size) +
+                                ": it must be at least 1 byte.");
+  }
+  recv_buffer_size_ = size;
 }
 
 void TIdTCPConnection::SetIntercept(TIdConnectionIntercept* intercept) {
@@ -418,7 +483,6 @@ void TIdTCPConnection::Notification(TComponent* component, TOperation operation)
     if (component == intercept_) intercept_ = nullptr;
     if (component == io_handler_) {
       io_handler_ = nullptr;
-      socket_view_ = nullptr;
       owns_io_handler_ = false;
     }
   }

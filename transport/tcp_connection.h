@@ -13,7 +13,6 @@
 #include "transport/simple_buffer.h"
 
 class TIdIOHandler;
-class TIdIOHandlerSocket;
 class TIdConnectionIntercept;
 
 enum class TIdMaxLineAction { maException, maSplit };
@@ -23,7 +22,7 @@ using TIdReplyErrorRaiser = std::function<void(int reply_code, const std::string
 
 /// A buffered byte stream over an I/O handler: single bytes are served from
 /// the input buffer, which is refilled by one receive of up to
-/// RecvBufferSize bytes when it runs empty; lines go out with CR LF. Used by
+/// RecvBufferSize() bytes when it runs empty; lines go out with CR LF. Used by
 /// one thread at a time; every operation blocks its caller.
 class TIdTCPConnection : public TIdComponent {
  public:
@@ -72,7 +71,8 @@ class TIdTCPConnection : public TIdComponent {
   std::string TakeAvailable();
   virtual std::string ReadAll();
   /// One line up to `terminator` (LF when empty; a CR before an LF is
-  /// dropped). `max_length` -1 means MaxLineLength, 0 no limit.
+  /// dropped). `max_length` -1 means MaxLineLength, 0 no limit; it counts
+  /// the line's bytes without the terminator (and without that CR).
   virtual std::string ReadTextLine(const std::string& terminator = "", std::int32_t timeout_ms = -1,
                                    std::int32_t max_length = -1);
   std::string ReadNonEmptyLine(int tries);
@@ -97,9 +97,9 @@ class TIdTCPConnection : public TIdComponent {
 
   // --- properties -------------------------------------------------------------
   TIdIOHandler* IOHandler() const { return io_handler_; }
-  /// Frees a handler the connection owns before taking the new one.
+  /// Frees a handler the connection owns before taking the new one; the
+  /// handler it already has changes nothing (and stays owned if it was).
   void SetIOHandler(TIdIOHandler* handler);
-  TIdIOHandlerSocket* SocketView() const { return socket_view_; }
   TIdConnectionIntercept* Intercept() const { return intercept_; }
   void SetIntercept(TIdConnectionIntercept* intercept);
   bool CloseSeen() const { return close_seen_; }
@@ -110,7 +110,11 @@ class TIdTCPConnection : public TIdComponent {
   std::int32_t MaxLineLength = 16384;
   TNotifyEvent OnDisconnected;
   std::int32_t ReadTimeout = 0;  // 0: wait without limit
-  std::int32_t RecvBufferSize = 32768;
+  /// The most bytes asked for in one receive.
+  std::int32_t RecvBufferSize() const { return recv_buffer_size_; }
+  /// Raises EIdTCPConnectionError, and keeps the size it had, for a size
+  /// below 1: a receive of 0 bytes would look like the peer's close.
+  void SetRecvBufferSize(std::int32_t size);
   std::int32_t SendBufferSize = 32768;
   TIdManagedBuffer PendingInput;
   TIdRFCReply GreetingReply;
@@ -132,8 +136,8 @@ class TIdTCPConnection : public TIdComponent {
   std::int32_t ReceiveOnce(bool raise_when_closed);
 
   bool close_seen_ = false;
+  std::int32_t recv_buffer_size_ = 32768;
   TIdIOHandler* io_handler_ = nullptr;
-  TIdIOHandlerSocket* socket_view_ = nullptr;
   TIdConnectionIntercept* intercept_ = nullptr;
   TIdSimpleBuffer receive_scratch_;
 };

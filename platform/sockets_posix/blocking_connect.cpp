@@ -21,6 +21,7 @@
 #include "platform/sockets_posix/libc_calls.h"
 #include "platform/sockets_posix/socket_table.h"
 #include "platform/sockets_posix/sockets_posix.h"
+#include "platform/unique_fd.h"
 
 namespace wsposix {
 namespace {
@@ -28,19 +29,7 @@ namespace {
 // Result of Await() when the wake-up descriptor fired.
 constexpr int kWoken = -1;
 
-class ScopedFd final {
- public:
-  explicit ScopedFd(int fd) : fd_(fd) {}
-  ~ScopedFd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  ScopedFd(const ScopedFd&) = delete;
-  ScopedFd& operator=(const ScopedFd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
+using ScopedFd = BasicUniqueFd<&::close>;
 
 int StartConnect(int fd, const sockaddr_in& address) {
   return Libc().connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
@@ -80,8 +69,8 @@ int ConnectNonBlocking(int fd, const sockaddr_in& address) {
 // `flags` are the socket's file status flags, without O_NONBLOCK.
 int ConnectInterruptibly(SocketUse& use, const sockaddr_in& address, int flags) {
   ScopedFd wake(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-  if (wake.get() < 0) return FailWithErrno();
-  if (int error = use.BeginWait(wake.get())) return Fail(error);
+  if (wake.Get() < 0) return FailWithErrno();
+  if (int error = use.BeginWait(wake.Get())) return Fail(error);
   int result;
   // The first and last branches look alike, but errno comes from two
   // different calls.
@@ -92,7 +81,7 @@ int ConnectInterruptibly(SocketUse& use, const sockaddr_in& address, int flags) 
     result = 0;
   } else if (errno == EINPROGRESS || errno == EINTR) {
     // EINTR: the connect goes on in the background, as for EINPROGRESS.
-    result = Await(use.fd(), wake.get());
+    result = Await(use.fd(), wake.Get());
   } else {
     result = WsaErrorFromErrno(errno);
   }

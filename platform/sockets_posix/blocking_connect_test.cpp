@@ -77,7 +77,7 @@ class BlockingConnectTest : public Ws2Test {
       address.sin_family = AF_INET;
       address.sin_port = htons(port_);
       address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      connect(filler.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+      connect(filler.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
       fillers_.push_back(std::move(filler));
     }
     std::this_thread::sleep_for(milliseconds(50));
@@ -199,12 +199,12 @@ TEST_F(BlockingConnectTest, CompletedConnectLeavesTheSocketBlocking) {
   int flags = fcntl(static_cast<int>(s.get()), F_GETFL);
   ASSERT_GE(flags, 0);
   EXPECT_EQ(flags & O_NONBLOCK, 0);
-  PosixFd peer = PosixAccept(open_listener.get());
-  ASSERT_GE(peer.get(), 0);
+  PosixFd peer = PosixAccept(open_listener.Get());
+  ASSERT_GE(peer.Get(), 0);
   // A blocking receive really waits for the data.
   std::thread later([&] {
     std::this_thread::sleep_for(milliseconds(100));
-    send(peer.get(), "z", 1, MSG_NOSIGNAL);
+    send(peer.Get(), "z", 1, MSG_NOSIGNAL);
   });
   char byte = 0;
   EXPECT_EQ(ws2.recv(s.get(), &byte, 1, 0), 1) << ws2.WSAGetLastError();

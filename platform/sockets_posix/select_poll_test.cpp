@@ -52,11 +52,11 @@ TEST_F(SelectTest, SixtyFourSocketsReportExactlyTheReadyOnesInSetOrder) {
   ws::FdSet read{};
   for (int i = 0; i < ws::kFdSetSize; ++i) {
     pairs.push_back(SocketPair());
-    read.fd_array[read.fd_count++] = static_cast<ws::Socket>(pairs.back().ours.get());
+    read.fd_array[read.fd_count++] = static_cast<ws::Socket>(pairs.back().ours.Get());
   }
   std::vector<ws::Socket> expected;
   for (int i = ws::kFdSetSize - 1; i >= 0; i -= 3) {  // written in reverse order
-    ASSERT_EQ(write(pairs[i].peer.get(), "x", 1), 1);
+    ASSERT_EQ(write(pairs[i].peer.Get(), "x", 1), 1);
   }
   for (int i = 0; i < ws::kFdSetSize; ++i) {
     if ((ws::kFdSetSize - 1 - i) % 3 == 0) expected.push_back(read.fd_array[i]);
@@ -84,13 +84,13 @@ TEST_F(SelectTest, DescriptorNumbersAbove1023Work) {
   }
   Pair pair = SocketPair();
   ASSERT_FALSE(IsOpen(kHigh));
-  PosixFd high(dup2(pair.ours.get(), kHigh));
-  ASSERT_EQ(high.get(), kHigh);
+  PosixFd high(dup2(pair.ours.Get(), kHigh));
+  ASSERT_EQ(high.Get(), kHigh);
   ws::FdSet read = SetOf({kHigh});
   ws::TimeVal no_wait{0, 0};
   EXPECT_EQ(Select(&read, nullptr, nullptr, &no_wait), 0);
   EXPECT_EQ(read.fd_count, 0U);
-  ASSERT_EQ(write(pair.peer.get(), "x", 1), 1);
+  ASSERT_EQ(write(pair.peer.Get(), "x", 1), 1);
   read = SetOf({kHigh});
   ws::TimeVal patience{5, 0};
   EXPECT_EQ(Select(&read, nullptr, nullptr, &patience), 1);
@@ -102,14 +102,14 @@ TEST_F(SelectTest, ReadinessFollowsWindowsRules) {
   std::uint16_t port;
   PosixFd listener = PosixListener(4, &port);
   WsSocket idle = WsConnected(port);
-  PosixFd idle_peer = PosixAccept(listener.get());
+  PosixFd idle_peer = PosixAccept(listener.Get());
   WsSocket ended = WsConnected(port);
-  close(PosixAccept(listener.get()).Release());  // graceful close: EOF
+  close(PosixAccept(listener.Get()).Release());  // graceful close: EOF
   WsSocket reset = WsConnected(port);
   {
-    PosixFd peer = PosixAccept(listener.get());
+    PosixFd peer = PosixAccept(listener.Get());
     linger abort_on_close{1, 0};
-    setsockopt(peer.get(), SOL_SOCKET, SO_LINGER, &abort_on_close, sizeof abort_on_close);
+    setsockopt(peer.Get(), SOL_SOCKET, SO_LINGER, &abort_on_close, sizeof abort_on_close);
   }
   // A listening socket of the library with a connection waiting.
   WsSocket ws_listener(ws2.socket(ws::kAfInet, ws::kSockStream, 0));
@@ -154,7 +154,7 @@ TEST_F(SelectTest, ReadinessFollowsWindowsRules) {
 
 TEST_F(SelectTest, TimeOutsAreHonoured) {
   Pair pair = SocketPair();
-  ws::Socket s = static_cast<ws::Socket>(pair.ours.get());
+  ws::Socket s = static_cast<ws::Socket>(pair.ours.Get());
 
   ws::FdSet read = SetOf({s});
   ws::TimeVal no_wait{0, 0};
@@ -174,7 +174,7 @@ TEST_F(SelectTest, TimeOutsAreHonoured) {
   // No time-out: wait until the data comes.
   std::thread writer([&] {
     std::this_thread::sleep_for(milliseconds(100));
-    EXPECT_EQ(write(pair.peer.get(), "x", 1), 1);
+    EXPECT_EQ(write(pair.peer.Get(), "x", 1), 1);
   });
   read = SetOf({s});
   start = Clock::now();
@@ -191,7 +191,7 @@ TEST_F(SelectTest, SignalsDoNotEndTheWaitEarly) {
   struct sigaction previous;
   ASSERT_EQ(sigaction(SIGUSR2, &handler, &previous), 0);
   Pair pair = SocketPair();
-  ws::FdSet read = SetOf({static_cast<ws::Socket>(pair.ours.get())});
+  ws::FdSet read = SetOf({static_cast<ws::Socket>(pair.ours.Get())});
   ws::TimeVal wait{0, 300000};
   pthread_t selecting = pthread_self();
   std::atomic<bool> done{false};
@@ -213,7 +213,7 @@ TEST_F(SelectTest, SignalsDoNotEndTheWaitEarly) {
 
 TEST_F(SelectTest, BadSetsAndTimeOutsAreRefused) {
   Pair pair = SocketPair();
-  ws::Socket s = static_cast<ws::Socket>(pair.ours.get());
+  ws::Socket s = static_cast<ws::Socket>(pair.ours.Get());
   WsSocket closed(ws2.socket(ws::kAfInet, ws::kSockStream, 0));
   ws::Socket closed_value = closed.get();
   ASSERT_EQ(ws2.closesocket(closed.Release()), 0);

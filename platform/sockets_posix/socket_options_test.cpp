@@ -98,7 +98,7 @@ TEST_F(SocketOptionsTest, ReceiveTimeOutEndsABlockingReceiveWith10060) {
   std::uint16_t port;
   PosixFd listener = PosixListener(1, &port);
   WsSocket s = WsConnected(port);
-  PosixFd peer = PosixAccept(listener.get());
+  PosixFd peer = PosixAccept(listener.Get());
   ASSERT_EQ(SetInt(s.get(), ws::kSolSocket, ws::kSoRcvTimeo, 200), 0);
   char byte;
   auto start = std::chrono::steady_clock::now();

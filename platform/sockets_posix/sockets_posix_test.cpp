@@ -136,15 +136,15 @@ TEST_F(LoopbackTest, PeerThatSendsAndClosesGivesAllBytesThenZero) {
   std::uint16_t port;
   PosixFd listener = PosixListener(1, &port);
   WsSocket client = WsConnected(port);
-  PosixFd peer = PosixAccept(listener.get());
-  ASSERT_GE(peer.get(), 0);
+  PosixFd peer = PosixAccept(listener.Get());
+  ASSERT_GE(peer.Get(), 0);
   // More than one receive buffer's worth, so that it arrives in pieces.
   std::vector<char> sent(300000);
   for (std::size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<char>(i * 7);
   std::thread writer([&] {
     std::size_t done = 0;
     while (done < sent.size()) {
-      ssize_t n = write(peer.get(), sent.data() + done, sent.size() - done);
+      ssize_t n = write(peer.Get(), sent.data() + done, sent.size() - done);
       if (n <= 0) break;
       done += static_cast<std::size_t>(n);
     }
@@ -166,10 +166,10 @@ TEST_F(LoopbackTest, PeerThatResetsGives10054) {
   std::uint16_t port;
   PosixFd listener = PosixListener(1, &port);
   WsSocket client = WsConnected(port);
-  PosixFd peer = PosixAccept(listener.get());
-  ASSERT_GE(peer.get(), 0);
+  PosixFd peer = PosixAccept(listener.Get());
+  ASSERT_GE(peer.Get(), 0);
   linger abort_on_close{1, 0};
-  ASSERT_EQ(setsockopt(peer.get(), SOL_SOCKET, SO_LINGER, &abort_on_close, sizeof abort_on_close),
+  ASSERT_EQ(setsockopt(peer.Get(), SOL_SOCKET, SO_LINGER, &abort_on_close, sizeof abort_on_close),
             0);
   close(peer.Release());
   char buffer[16];
@@ -186,7 +186,7 @@ TEST_F(LoopbackTest, SendToAPeerThatLeftFailsWithoutSigpipe) {
   std::uint16_t port;
   PosixFd listener = PosixListener(1, &port);
   WsSocket client = WsConnected(port);
-  close(PosixAccept(listener.get()).Release());
+  close(PosixAccept(listener.Get()).Release());
   const char data[1024] = {};
   int result = 0;
   for (int i = 0; i < 100 && result >= 0; ++i) {
@@ -214,9 +214,9 @@ TEST_F(LoopbackTest, UseAfterShutdownFailsWith10058) {
     std::uint16_t port;
     PosixFd listener = PosixListener(1, &port);
     WsSocket client = WsConnected(port);
-    PosixFd peer = PosixAccept(listener.get());
-    ASSERT_GE(peer.get(), 0);
-    ASSERT_EQ(write(peer.get(), "x", 1), 1);
+    PosixFd peer = PosixAccept(listener.Get());
+    ASSERT_GE(peer.Get(), 0);
+    ASSERT_EQ(write(peer.Get(), "x", 1), 1);
     ASSERT_EQ(ws2.shutdown(client.get(), c.how), 0);
     char byte;
     int received = ws2.recv(client.get(), &byte, 1, 0);
@@ -319,14 +319,14 @@ TEST_F(LoopbackTest, IoctlSocketSwitchesBlockingAndCountsPendingBytes) {
   std::uint16_t port;
   PosixFd listener = PosixListener(1, &port);
   WsSocket client = WsConnected(port);
-  PosixFd peer = PosixAccept(listener.get());
-  ASSERT_GE(peer.get(), 0);
+  PosixFd peer = PosixAccept(listener.Get());
+  ASSERT_GE(peer.Get(), 0);
   std::uint32_t on = 1;
   ASSERT_EQ(ws2.ioctlsocket(client.get(), ws::kFionbio, &on), 0);
   char buffer[16];
   EXPECT_EQ(ws2.recv(client.get(), buffer, sizeof buffer, 0), -1);
   EXPECT_EQ(ws2.WSAGetLastError(), 10035);
-  ASSERT_EQ(write(peer.get(), "hello", 5), 5);
+  ASSERT_EQ(write(peer.Get(), "hello", 5), 5);
   std::uint32_t pending = 0;
   for (int i = 0; i < 200 && pending < 5; ++i) {
     ASSERT_EQ(ws2.ioctlsocket(client.get(), ws::kFionread, &pending), 0);

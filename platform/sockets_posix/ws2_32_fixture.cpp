@@ -82,24 +82,6 @@ void Ws2Test::SetUp() {
   ASSERT_EQ(ws2.WSAStartup(0x0202, &data), 0);
 }
 
-PosixFd::~PosixFd() {
-  if (fd_ >= 0) close(fd_);
-}
-
-PosixFd& PosixFd::operator=(PosixFd&& other) noexcept {
-  if (this != &other) {
-    if (fd_ >= 0) close(fd_);
-    fd_ = other.Release();
-  }
-  return *this;
-}
-
-int PosixFd::Release() {
-  int fd = fd_;
-  fd_ = -1;
-  return fd;
-}
-
 WsSocket::~WsSocket() {
   if (s_ != ws::kInvalidSocket) Api().closesocket(s_);
 }
@@ -134,14 +116,14 @@ namespace {
 
 PosixFd BoundLoopbackSocket(std::uint16_t* port) {
   PosixFd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  EXPECT_GE(fd.get(), 0) << std::strerror(errno);
+  EXPECT_GE(fd.Get(), 0) << std::strerror(errno);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  EXPECT_EQ(bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0)
+  EXPECT_EQ(bind(fd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0)
       << std::strerror(errno);
   socklen_t length = sizeof address;
-  EXPECT_EQ(getsockname(fd.get(), reinterpret_cast<sockaddr*>(&address), &length), 0);
+  EXPECT_EQ(getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&address), &length), 0);
   *port = ntohs(address.sin_port);
   return fd;
 }
@@ -150,7 +132,7 @@ PosixFd BoundLoopbackSocket(std::uint16_t* port) {
 
 PosixFd PosixListener(int backlog, std::uint16_t* port) {
   PosixFd fd = BoundLoopbackSocket(port);
-  EXPECT_EQ(listen(fd.get(), backlog), 0) << std::strerror(errno);
+  EXPECT_EQ(listen(fd.Get(), backlog), 0) << std::strerror(errno);
   return fd;
 }
 

@@ -10,7 +10,10 @@
 #include <cstdint>
 #include <string>
 
+#include <unistd.h>
+
 #include "platform/sockets_abi.h"
+#include "platform/unique_fd.h"
 
 /// The library's functions, looked up by their exported names.
 struct Ws2 {
@@ -61,18 +64,7 @@ class Ws2Test : public ::testing::Test {
 };
 
 /// A descriptor of the test's own (system sockets, pipes), closed at the end.
-class PosixFd final {
- public:
-  explicit PosixFd(int fd = -1) : fd_(fd) {}
-  ~PosixFd();
-  PosixFd(PosixFd&& other) noexcept : fd_(other.Release()) {}
-  PosixFd& operator=(PosixFd&& other) noexcept;
-  int get() const { return fd_; }
-  int Release();
-
- private:
-  int fd_;
-};
+using PosixFd = BasicUniqueFd<&::close>;
 
 /// A socket of the library, closed with closesocket at the end.
 class WsSocket final {

@@ -21,6 +21,7 @@
 #include <regex>
 
 #include "tests/e2e/child_process.h"
+#include "tests/e2e/log_helpers.h"
 #include "tests/e2e/log_lines.h"
 #include "tests/e2e/log_mask.h"
 #include "tests/e2e/scripted_server.h"
@@ -49,37 +50,7 @@ std::string WriteFailureReport(int error_number) {
          std::to_string(error_number) + "\\.\r\n\r\n";
 }
 
-// '|' stands for a NUL byte.
-std::string Nuls(std::string text) {
-  std::replace(text.begin(), text.end(), '|', '\0');
-  return text;
-}
-
-std::string Times(int count, const std::string& text) {
-  std::string result;
-  while (count-- > 0) result += text;
-  return result;
-}
-
-// Records and their reports. A report's first line end closes the line of
-// the echo, which ends with the terminator.
-const std::string kRecordA =
-    "<StatusChange><LogRec.SyslogID>2001</LogRec.SyslogID><Event>DiskFull</Event>"
-    "<DateTime>2027-01-04T11:02:33Z</DateTime><Version>5.0.1</Version>"
-    "<FileName>/srv/data.db</FileName><Member.ID>edge-4</Member.ID><Host>st-09</Host>"
-    "<Temp>55.25</Temp><State>degraded</State></StatusChange>";
-const std::string kReportA = "\r\n" + S +
-                             "\r\n"
-                             "SYSLOG.ID: 2001\r\n"
-                             "EVENT: DiskFull\r\n"
-                             "DATETIME: 2027-01-04T11:02:33Z\r\n"
-                             "VERSION: 5.0.1\r\n"
-                             "FILENAME: /srv/data.db\r\n"
-                             "MEMBER.ID: edge-4\r\n"
-                             "HOST: st-09\r\n"
-                             "TEMP: 55.25\r\n"
-                             "STATE: degraded\r\n";
-
+// Records beside the shared record A, with their reports.
 const std::string kRecordB =
     "<StatusChange><LogRec.SyslogID>2002</LogRec.SyslogID><Event>Recovered</Event>"
     "<DateTime>2027-01-04T11:02:40Z</DateTime><Version>5.0.1</Version>"
@@ -170,24 +141,6 @@ const std::string kRandomEcho = [] {
   return echo;
 }();
 
-// Where the `nth` (from 0) `piece` starts in the masked log; npos if absent.
-size_t Find(const std::string& masked, const std::string& piece, int nth = 0) {
-  size_t at = masked.find(piece);
-  while (nth-- > 0 && at != std::string::npos) at = masked.find(piece, at + 1);
-  return at;
-}
-
-// Time between the stamps at two offsets of the log, as the monitor took them.
-milliseconds StampGap(const ChildProcess& monitor, size_t from, size_t to) {
-  const int first = StampMilliseconds(monitor.Output(), from);
-  const int second = StampMilliseconds(monitor.Output(), to);
-  if (first < 0 || second < 0) {
-    ADD_FAILURE() << "no time stamp at " << from << " or " << to;
-    return milliseconds(0);
-  }
-  return milliseconds((second - first + 86400000) % 86400000);
-}
-
 // What the monitor holds while it pauses after a failed connect: it must be
 // back to its main thread alone, with no socket left open.
 #ifndef SANITIZER_RUNTIME_THREADS
@@ -260,7 +213,17 @@ std::vector<Row> Matrix() {
   std::vector<Row> rows;
   rows.push_back({
       .name = "RefusedPort",
-      .log = kBanner + Times(2, kRefused),
+      .log = kBanner + Times(3, kRefused),
+      .check =
+          [](const ChildProcess& monitor, const std::string& log) {
+            // The refused connect fails at once; then a 2000 ms pause each.
+            EXPECT_LT(monitor.ArrivalOf(Find(log, kRefused)) - monitor.StartTime(), 1500ms);
+            for (int i = 1; i < 3; ++i) {
+              auto gap = StampGap(monitor, Find(log, kRefused, i - 1), Find(log, kRefused, i));
+              EXPECT_GE(gap, 1990ms) << "between connect error lines " << i << " and " << i + 1;
+              EXPECT_LT(gap, 3000ms) << "between connect error lines " << i << " and " << i + 1;
+            }
+          },
   });
   rows.push_back({
       .name = "UnknownHost",
@@ -280,15 +243,29 @@ std::vector<Row> Matrix() {
             EXPECT_LT(waited, 60000ms);
           },
   });
+  // The close or reset comes 200 ms after the bytes; the error line is
+  // stamped, and written out, after the 1000 ms pause that follows it.
+  const auto mid_record_timing = [](const std::string& error_line) {
+    return [error_line](const ChildProcess& monitor, const std::string& log) {
+      const size_t request = Find(log, kRequest), error = Find(log, error_line);
+      EXPECT_GE(StampGap(monitor, request, error), 1150ms);
+      EXPECT_LT(StampGap(monitor, request, error), 2000ms);
+      EXPECT_GE(Between(monitor, error - 1, error), 800ms);
+    };
+  };
   rows.push_back({
       .name = "PeerClosesMidRecord",
-      .scripts = {{Expect(kGet), Send(kPartOfA), Pause(100ms), Close()}},
-      .log = kBanner + kConnected + kRequest + kPartOfA + kClosedByPeer + kDisconnected + kRefused,
+      .scripts = {{Expect(kGet), Send(kPartOfA), Pause(200ms), Close()}},
+      // One notice for the lost connection, none for the failed connects.
+      .log = kBanner + kConnected + kRequest + kPartOfA + kClosedByPeer + kDisconnected +
+             Times(2, kRefused),
+      .check = mid_record_timing(kClosedByPeer),
   });
   rows.push_back({
       .name = "PeerResetsMidRecord",
-      .scripts = {{Expect(kGet), Send(kPartOfA), Pause(100ms), Reset()}},
+      .scripts = {{Expect(kGet), Send(kPartOfA), Pause(200ms), Reset()}},
       .log = kBanner + kConnected + kRequest + kPartOfA + kResetByPeer + kDisconnected + kRefused,
+      .check = mid_record_timing(kResetByPeer),
   });
   rows.push_back({
       .name = "PeerClosesAfterRecordRepeatAccepted",
@@ -397,12 +374,6 @@ std::vector<Row> Rows(bool long_running) {
 }
 
 std::string RowName(const ::testing::TestParamInfo<Row>& info) { return info.param.name; }
-
-std::string Problems(const ScriptedServer& server) {
-  std::string text;
-  for (const std::string& problem : server.Problems()) text += problem + "\n";
-  return text;
-}
 
 // True when this machine's resolver answers that the name does not exist
 // (rather than that it can't ask, as on a machine without a name server).

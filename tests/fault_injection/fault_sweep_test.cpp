@@ -206,21 +206,10 @@ int Count(const std::string& text, const std::string& what) {
 // The records reported: each report has a line with the record id.
 int Reports(const std::string& log) { return Count(log, "\r\nSYSLOG.ID: "); }
 
-// A known fault, left to the transport's own mend: a wait for bytes without
-// a time limit treats a failing select as "nothing readable yet" and, with an
-// anti-freeze in use (as here, to poll the connect without sleeping), selects
-// again at once, forever; without one it reports "Read Timeout" instead of
-// the socket error. Only a select that stays failed shows it.
-bool IsKnownSelectHang(const RunResult& run, const FaultPlan& plan) {
-  return run.hung && plan.stays_failed && plan.kind == CallKind::kSocket &&
-         run.first_failed_socket_call == "select";
-}
-
 // Everything a run must show whatever failed in it.
 void CheckRun(const RunResult& run, const FaultPlan& plan, const RunResult& clean,
               int threads_before) {
   SCOPED_TRACE("plan " + plan.Text());
-  if (IsKnownSelectHang(run, plan)) return;
   EXPECT_FALSE(run.hung) << "no end, no pause: the failing socket call was "
                          << run.first_failed_socket_call << "\n"
                          << run.log.substr(run.log.size() > 2000 ? run.log.size() - 2000 : 0);
@@ -387,30 +376,22 @@ void Sweep(CallKind kind, bool stays_failed) {
   int threads_before = ThreadsOfThisProcess();
   std::size_t calls = clean.counts.Of(kind);
   ASSERT_GE(calls, 1u);
-  std::size_t injected = 0, escaped = 0, went_on = 0, kept_retrying = 0, known_hangs = 0;
+  std::size_t injected = 0, escaped = 0, went_on = 0, kept_retrying = 0;
   for (std::size_t n = 1; n <= calls; ++n) {
     FaultPlan plan = FaultPlan::Parse(std::string(CallKindName(kind)) + ":" + std::to_string(n) +
                                       (stays_failed ? "+" : ""));
     RunResult run = RunScripted(plan);
     CheckRun(run, plan, clean, threads_before);
     injected += stays_failed ? std::min<std::size_t>(run.counts.injected, 1) : run.counts.injected;
-    if (IsKnownSelectHang(run, plan)) {
-      ++known_hangs;
-    } else {
-      (run.escaped ? escaped : run.reached_end ? went_on : kept_retrying)++;
-    }
+    (run.escaped ? escaped : run.reached_end ? went_on : kept_retrying)++;
     if (::testing::Test::HasFailure() && std::getenv("FAULT_SWEEP_ALL") == nullptr) break;
   }
   EXPECT_EQ(injected, calls) << "every counted call must have been failed once";
-  if (kind == CallKind::kSocket && stays_failed) {
-    EXPECT_GT(known_hangs, 0u) << "no run hangs on a select that stays failed any more: the "
-                                  "transport's mend has landed, drop IsKnownSelectHang";
-  }
   std::printf(
       "sweep %-13s %-12s calls %5zu  runs %5zu  went on %5zu  kept retrying %5zu  "
-      "ended with report %5zu  hung (known) %3zu\n",
+      "ended with report %5zu\n",
       std::string(CallKindName(kind)).c_str(), stays_failed ? "stays-failed" : "once", calls, calls,
-      went_on, kept_retrying, escaped, known_hangs);
+      went_on, kept_retrying, escaped);
 }
 
 TEST_P(FaultSweepTest, EachCallFailingOnce) { Sweep(GetParam(), false); }

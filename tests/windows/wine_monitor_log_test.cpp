@@ -18,6 +18,7 @@
 #include <sstream>
 
 #include "tests/e2e/child_process.h"
+#include "tests/e2e/log_helpers.h"
 #include "tests/e2e/log_lines.h"
 #include "tests/e2e/log_mask.h"
 #include "tests/e2e/scripted_server.h"
@@ -33,35 +34,6 @@ const std::string kMonitor = MONITOR_DIR "/status-monitor-e2e.exe";
 const std::string kMonitorNoHost = MONITOR_DIR "/status-monitor-e2e-no-host.exe";
 const std::string kMonitorNoVersion = MONITOR_DIR "/status-monitor-e2e-no-version.exe";
 
-const std::string kRecord =
-    "<StatusChange><LogRec.SyslogID>1042</LogRec.SyslogID><Event>ProcessStopped</Event>"
-    "<DateTime>2026-12-10T05:31:07Z</DateTime><Version>3.4.1</Version>"
-    "<FileName>/var/log/app.log</FileName><Member.ID>node-07</Member.ID><Host>db-02</Host>"
-    "<Temp>41.5</Temp><State>stopped</State></StatusChange>";
-const std::string kReport = "\r\n" + S +
-                            "\r\n"
-                            "SYSLOG.ID: 1042\r\n"
-                            "EVENT: ProcessStopped\r\n"
-                            "DATETIME: 2026-12-10T05:31:07Z\r\n"
-                            "VERSION: 3.4.1\r\n"
-                            "FILENAME: /var/log/app.log\r\n"
-                            "MEMBER.ID: node-07\r\n"
-                            "HOST: db-02\r\n"
-                            "TEMP: 41.5\r\n"
-                            "STATE: stopped\r\n";
-
-std::string Times(int count, const std::string& text) {
-  std::string result;
-  while (count-- > 0) result += text;
-  return result;
-}
-
-std::string Problems(const ScriptedServer& server) {
-  std::string text;
-  for (const std::string& problem : server.Problems()) text += problem + "\n";
-  return text;
-}
-
 struct Scenario {
   const char* name;
   const std::string* program;
@@ -75,13 +47,13 @@ const Scenario kScenarios[] = {
     {"RefusedConnect", &kMonitor, {}, kBanner + Times(3, kRefused)},
     {"OneRecord",
      &kMonitor,
-     {{Expect(kGet), Send(kRecord), Expect(kGet), Close()}},
-     kBanner + kConnected + kRequest + kRecord + kReport + kRequest + kClosedByPeer +
+     {{Expect(kGet), Send(kRecordA), Expect(kGet), Close()}},
+     kBanner + kConnected + kRequest + kRecordA + kReportA + kRequest + kClosedByPeer +
          kDisconnected + Times(2, kRefused)},
     {"PeerClosesMidRecord",
      &kMonitor,
-     {{Expect(kGet), Send(kRecord.substr(0, 70)), Close()}},
-     kBanner + kConnected + kRequest + kRecord.substr(0, 70) + kClosedByPeer + kDisconnected +
+     {{Expect(kGet), Send(kRecordA.substr(0, 70)), Close()}},
+     kBanner + kConnected + kRequest + kRecordA.substr(0, 70) + kClosedByPeer + kDisconnected +
          Times(2, kRefused)},
     {"UnknownHost", &kMonitorNoHost, {}, kBanner + Times(3, kUnknownHost)},
 };

@@ -64,6 +64,12 @@ int FaultInjectingStack::SockSend(ws::Socket s, const void* buffer, int length, 
   return injected <= 0 ? injected : ForwardingStack::SockSend(s, buffer, length, flags);
 }
 
+int FaultInjectingStack::SockSelect(TIdSocketList* read, TIdSocketList* write, TIdSocketList* error,
+                                    int timeout_ms) {
+  int injected = Inject(StackOperation::kSelect);
+  return injected <= 0 ? injected : ForwardingStack::SockSelect(read, write, error, timeout_ms);
+}
+
 int FaultInjectingStack::SockConnect(ws::Socket s, int family, const std::string& ip, int port) {
   int injected = Inject(StackOperation::kConnect);
   return injected <= 0 ? -1 : ForwardingStack::SockConnect(s, family, ip, port);

@@ -14,7 +14,16 @@
 
 namespace testing_support {
 
-enum class StackOperation { kReceive, kSend, kConnect, kBind, kCreate, kSetOption, kLookupHost };
+enum class StackOperation {
+  kReceive,
+  kSend,
+  kConnect,
+  kBind,
+  kCreate,
+  kSetOption,
+  kLookupHost,
+  kSelect,
+};
 
 /// What the fault-injecting stacks of this process do. Each planned fault
 /// answers the next `times` calls of its operation with a failure (-1 and
@@ -52,6 +61,9 @@ class FaultInjectingStack : public ForwardingStack {
  public:
   int SockReceive(ws::Socket s, void* buffer, int length, int flags) override;
   int SockSend(ws::Socket s, const void* buffer, int length, int flags) override;
+  /// Code 0: the wait times out at once.
+  int SockSelect(TIdSocketList* read, TIdSocketList* write, TIdSocketList* error,
+                 int timeout_ms) override;
   int SockConnect(ws::Socket s, int family, const std::string& ip, int port) override;
   int SockBind(ws::Socket s, int family, const std::string& ip, int port) override;
   ws::Socket SockCreate(int family, int type, int protocol) override;

@@ -61,7 +61,7 @@ int AcceptSocket(int listener) {
   return s == INVALID_SOCKET ? -1 : static_cast<int>(s);
 }
 
-void CloseSocket(int fd) { closesocket(Native(fd)); }
+void CloseNative(int fd) { closesocket(Native(fd)); }
 
 bool Interrupted() { return false; }
 
@@ -86,7 +86,7 @@ int NewSocket(bool nonblocking) {
 
 int AcceptSocket(int listener) { return accept4(listener, nullptr, nullptr, SOCK_CLOEXEC); }
 
-void CloseSocket(int fd) { close(fd); }
+void CloseNative(int fd) { close(fd); }
 
 bool Interrupted() { return errno == EINTR; }
 
@@ -112,28 +112,18 @@ int Connect(int fd, int port) {
 
 }  // namespace
 
-ScopedFd::~ScopedFd() {
-  if (fd_ >= 0) CloseSocket(fd_);
-}
-
-ScopedFd& ScopedFd::operator=(ScopedFd&& other) noexcept {
-  if (this != &other) {
-    if (fd_ >= 0) CloseSocket(fd_);
-    fd_ = other.release();
-  }
-  return *this;
-}
+void CloseSocket(int fd) { CloseNative(fd); }
 
 ScopedFd ListenOnLoopback(int backlog, int* port) {
   ScopedFd fd(NewSocket(false));
-  if (fd.get() < 0) throw std::runtime_error("socket failed");
+  if (fd.Get() < 0) throw std::runtime_error("socket failed");
   sockaddr_in address = Loopback(0);
-  if (bind(Native(fd.get()), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      listen(Native(fd.get()), backlog) != 0) {
+  if (bind(Native(fd.Get()), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      listen(Native(fd.Get()), backlog) != 0) {
     throw std::runtime_error("bind/listen failed");
   }
   AddressLength length = sizeof address;
-  getsockname(Native(fd.get()), reinterpret_cast<sockaddr*>(&address), &length);
+  getsockname(Native(fd.Get()), reinterpret_cast<sockaddr*>(&address), &length);
   *port = ntohs(address.sin_port);
   return fd;
 }
@@ -143,8 +133,8 @@ ScopedFd AcceptConnection(int listener) { return ScopedFd(AcceptSocket(listener)
 ScopedFd BindLoopback(int port) {
   ScopedFd fd(NewSocket(false));
   sockaddr_in address = Loopback(port);
-  if (fd.get() < 0 ||
-      bind(Native(fd.get()), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+  if (fd.Get() < 0 ||
+      bind(Native(fd.Get()), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
     return ScopedFd();
   }
   return fd;
@@ -155,11 +145,11 @@ SocketPair ConnectedPair() {
   ScopedFd listener = ListenOnLoopback(1, &port);
   SocketPair pair;
   pair.first = ScopedFd(NewSocket(false));
-  if (pair.first.get() < 0 || Connect(pair.first.get(), port) != 0) {
+  if (pair.first.Get() < 0 || Connect(pair.first.Get(), port) != 0) {
     throw std::runtime_error("connect failed");
   }
-  pair.second = AcceptConnection(listener.get());
-  if (pair.second.get() < 0) throw std::runtime_error("accept failed");
+  pair.second = AcceptConnection(listener.Get());
+  if (pair.second.Get() < 0) throw std::runtime_error("accept failed");
   return pair;
 }
 
@@ -179,7 +169,7 @@ LoopbackPeer::~LoopbackPeer() {
   int fd = serving_fd_.exchange(-1);
   if (fd >= 0) {
     shutdown(Native(fd), kShutBoth);
-    CloseSocket(fd);
+    CloseNative(fd);
   }
 #else
   int fd = serving_fd_.load();
@@ -190,14 +180,14 @@ LoopbackPeer::~LoopbackPeer() {
 
 void LoopbackPeer::Run() {
   while (!stopping_) {
-    if (!PollReadable(listener_.get(), 20)) continue;
-    ScopedFd connection = AcceptConnection(listener_.get());
-    if (connection.get() < 0) continue;
+    if (!PollReadable(listener_.Get(), 20)) continue;
+    ScopedFd connection = AcceptConnection(listener_.Get());
+    if (connection.Get() < 0) continue;
     ++accepted_;
-    serving_fd_ = connection.get();
-    if (!stopping_) serve_(connection.get());
+    serving_fd_ = connection.Get();
+    if (!stopping_) serve_(connection.Get());
     // Closed already when the destructor took it.
-    if (serving_fd_.exchange(-1) < 0) connection.release();
+    if (serving_fd_.exchange(-1) < 0) connection.Release();
   }
 }
 
@@ -207,7 +197,7 @@ BlackholeListener::BlackholeListener() {
   // kernel's slack) so that later connection requests go unanswered.
   for (ScopedFd& filler : fillers_) {
     filler = ScopedFd(NewSocket(true));
-    Connect(filler.get(), port_);
+    Connect(filler.Get(), port_);
   }
 }
 

@@ -11,25 +11,15 @@
 #include <string>
 #include <thread>
 
+#include "platform/unique_fd.h"
+
 namespace testing_support {
 
-/// A socket closed when the object dies.
-class ScopedFd {
- public:
-  explicit ScopedFd(int fd = -1) : fd_(fd) {}
-  ~ScopedFd();
-  ScopedFd(ScopedFd&& other) noexcept : fd_(other.release()) {}
-  ScopedFd& operator=(ScopedFd&& other) noexcept;
-  int get() const { return fd_; }
-  int release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
+/// Closes a socket of the system's sockets interface.
+void CloseSocket(int fd);
 
- private:
-  int fd_;
-};
+/// A socket closed when the object dies.
+using ScopedFd = BasicUniqueFd<&CloseSocket>;
 
 /// A TCP socket listening on 127.0.0.1 at an ephemeral port, stored in
 /// `*port`. Throws std::runtime_error when the system refuses.
