@@ -265,13 +265,13 @@ class FailingShutdownModule final : public StartupModule {
   void (*fail_)();
 };
 
+#if !defined(_WIN32)
 // Waits for what will never come, as a report would that needs the heap
 // while the faulting code held the heap's lock.
 void WaitForever() {
-#if !defined(_WIN32)
   for (;;) pause();
-#endif
 }
+#endif
 
 TEST(ErrorMachineryTest, AFaultInsideAFaultsReportEndsAtOnceAsItsRuntimeError) {
   struct Case {
