@@ -5,21 +5,24 @@
 namespace {
 
 // The first occurrence of `marker` in `text`, like string_view::find. That
-// one compares the whole marker wherever its first byte occurs; a record's
-// markers all begin with '<', which opens every tag of the record, so this
-// looks at the second byte before comparing the rest.
+// one stops wherever the marker's first byte occurs; a record's markers are
+// tags, and their first byte, '<', opens every tag of the record. This stops
+// where the second byte occurs instead (the first letter of the tag's name,
+// or the '/' of an end tag), checks the first and compares the rest there.
 std::size_t FindMarker(std::string_view text, std::string_view marker) {
   const std::size_t size = marker.size();
   if (size < 2) return text.find(marker);
   if (text.size() < size) return std::string_view::npos;
   const char* const data = text.data();
-  const char* const last = data + (text.size() - size);  // the last place it can start
-  for (const char* at = data; at <= last; ++at) {
+  // Where the second byte may lie: from the text's second byte to the last
+  // place at which the marker still fits.
+  const char* const last = data + (text.size() - size) + 1;
+  for (const char* at = data + 1; at <= last; ++at) {
     at = static_cast<const char*>(
-        std::memchr(at, marker[0], static_cast<std::size_t>(last - at) + 1));
+        std::memchr(at, marker[1], static_cast<std::size_t>(last - at) + 1));
     if (at == nullptr) break;
-    if (at[1] == marker[1] && std::memcmp(at + 2, marker.data() + 2, size - 2) == 0) {
-      return static_cast<std::size_t>(at - data);
+    if (at[-1] == marker[0] && std::memcmp(at + 1, marker.data() + 2, size - 2) == 0) {
+      return static_cast<std::size_t>(at - 1 - data);
     }
   }
   return std::string_view::npos;
