@@ -1,4 +1,4 @@
-# Cross-build for Windows (x86_64; compile-only in CI) with Debian's mingw-w64. The -posix compiler
+# Cross-build for Windows (x86_64) with Debian's mingw-w64. The -posix compiler
 # variant is the one whose C++ library has std::thread and std::mutex.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)

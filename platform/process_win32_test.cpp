@@ -136,7 +136,6 @@ TEST(ProcessorFaultHandlersTest, EachFaultArrivesAsItsErrorClass) {
       {"int_div_zero", "EDivByZero|Division by zero|" + executable},
       {"float_div_zero", "EZeroDivide|Floating point division by zero|" + executable},
       {"illegal_instruction", "EExternalException|External exception C000001D|" + executable},
-      {"stack_overflow", "EStackOverflow|Stack overflow|" + executable},
       {"privileged", "EPrivilege|Privileged instruction|" + executable},
       {"raised_code", "EExternalException|External exception EEDFADE|"},
   };
@@ -144,6 +143,25 @@ TEST(ProcessorFaultHandlersTest, EachFaultArrivesAsItsErrorClass) {
     std::string err = RunFault(c.name);
     EXPECT_EQ(err.substr(0, c.prefix.size()), c.prefix) << c.name << ": " << err;
   }
+}
+
+// 64-bit Wine (8.0) ends a process whose thread overflows its stack at once,
+// with exit code 0 and without calling the unhandled-failure filter, even
+// with a larger stack guarantee; 32-bit Wine calls it.
+bool Is64BitWine() {
+#if defined(_WIN64)
+  return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+#else
+  return false;
+#endif
+}
+
+TEST(ProcessorFaultHandlersTest, StackOverflowArrivesAsItsErrorClass) {
+  if (Is64BitWine()) GTEST_SKIP() << "64-bit Wine never calls the filter for a stack overflow";
+  std::string executable(ModuleBaseName(ExecutableFileName()));
+  std::string prefix = "EStackOverflow|Stack overflow|" + executable;
+  std::string err = RunFault("stack_overflow");
+  EXPECT_EQ(err.substr(0, prefix.size()), prefix) << err;
 }
 
 TEST(ProcessorFaultHandlersTest, AccessViolationNamesModuleAccessKindAndAddress) {
