@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -101,6 +102,19 @@ int ThreadsOfThisProcess() {
   return count;
 }
 
+// The thread count once a run's threads are gone. A joined thread can still
+// be listed for a moment: the join returns when the thread has let go of its
+// stack, a little before the system forgets it. A thread that was never
+// joined is still there after the wait.
+int ThreadsOnceSettled(int expected) {
+  int count = ThreadsOfThisProcess();
+  for (int waited_ms = 0; count > expected && waited_ms < 2000; waited_ms += 5) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    count = ThreadsOfThisProcess();
+  }
+  return count;
+}
+
 struct RunResult {
   std::string log;  // what the console accepted
   std::vector<std::int32_t> pauses;
@@ -120,6 +134,7 @@ struct RunResult {
 // One run of the monitor over the script, with `plan` (none: clean).
 RunResult RunScripted(const std::optional<FaultPlan>& plan) {
   RunResult result;
+  const int threads_at_start = ThreadsOfThisProcess();
   ScopedStackClass stack_class(&StackClassOf<ScriptedPeerStack>);
   ScriptedPeerStack::SetScript(Script());
   // The sockets library is loaded and started once in a process, by the
@@ -191,7 +206,7 @@ RunResult RunScripted(const std::optional<FaultPlan>& plan) {
   result.first_failed_socket_call = ScriptedPeerStack::FirstFailedCall();
   result.live_components_after = LiveComponentCount;
   result.open_sockets_after = ScriptedPeerStack::OpenSockets();
-  result.threads_after = ThreadsOfThisProcess();
+  result.threads_after = ThreadsOnceSettled(threads_at_start);
   return result;
 }
 
