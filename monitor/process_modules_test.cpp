@@ -290,6 +290,13 @@ void WaitForever() {
 #endif
 
 TEST(ErrorMachineryTest, AFaultInsideAFaultsReportEndsAtOnceAsItsRuntimeError) {
+#if defined(__SANITIZE_THREAD__)
+  // ThreadSanitizer runs a program's signal handlers from its own: there a
+  // second fault inside our handler ends the process by the signal before
+  // our handler sees it (seen with GCC 12's runtime). The other builds check
+  // the path.
+  GTEST_SKIP() << "under ThreadSanitizer a fault inside a fault handler never reaches it";
+#endif
   struct Case {
     const char* title;
     void (*fail_in_report)();
