@@ -1,29 +1,16 @@
 // The status monitor program: start-up, the monitor, and the top-level
 // handler around them.
 
-#include "monitor/cpu_usage_probe.h"
 #include "monitor/process_end.h"
-#include "monitor/process_modules.h"
+#include "monitor/program_modules.h"
 #include "monitor/run_monitor.h"
-#include "monitor/startup_sequence.h"
 #include "platform/code_address.h"
 
 int main() {
   ConsoleMode = true;
 
-  // The start-up sequence, in its fixed order. Modules that have nothing to
-  // do in this program are left out: the component library (C++ classes need
-  // no registration; the main thread's message queue comes with the
-  // application object) and the utilities of time stamps and markers (no
-  // start-up work). The modules live until the process ends, which it does
-  // without returning from here.
-  RuntimeCoreModule runtime_core;
-  ErrorMachineryModule error_machinery;
-  WindowingModule windowing;
-  TcpLibraryModule tcp_library;
-  CpuUsageProbe cpu_usage_probe;
-  StartupSequence sequence(
-      {&runtime_core, &error_machinery, &windowing, &tcp_library, &cpu_usage_probe});
+  ProgramModules modules;
+  StartupSequence& sequence = modules.Sequence();
   SetProcessStartupSequence(&sequence);
 
   // The top-level handler of the main thread. A failed start-up step has had

@@ -8,6 +8,7 @@ add_library(monitor_process STATIC
   ${CMAKE_CURRENT_LIST_DIR}/failure_report.cpp
   ${CMAKE_CURRENT_LIST_DIR}/process_end.cpp
   ${CMAKE_CURRENT_LIST_DIR}/process_modules.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/program_modules.cpp
   ${CMAKE_CURRENT_LIST_DIR}/runtime_error_line.cpp
   ${CMAKE_CURRENT_LIST_DIR}/startup_sequence.cpp
 )
