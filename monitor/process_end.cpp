@@ -34,15 +34,19 @@ void ClaimTheEnd() {
 int ExitCode() { return g_exit_code; }
 
 void WriteRuntimeErrorLine(TextOutput& log, std::uint8_t number, CodeAddress code_address) {
+  // Made without memory and written without a string: the process may be
+  // ending because memory ran out, and no failure may leave this path.
+  char line[kRuntimeErrorLineSize];
+  const std::size_t size = FormatRuntimeErrorLine(number, code_address, line);
   try {
     log.Flush();
-  } catch (const Exception&) {
+  } catch (...) {
   }
   try {
-    log.WriteLine(RuntimeErrorLine(number, code_address));
+    log.WriteLine(std::string_view(line, size));
     // Written out now: the step that would flush at exit may have run already.
     log.Flush();
-  } catch (const Exception&) {
+  } catch (...) {
   }
 }
 

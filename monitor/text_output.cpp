@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/never_destroyed.h"
 #include "runtime/runtime_errors.h"
 
 void TextOutput::Write(std::string_view text) {
@@ -69,6 +70,6 @@ void TextOutput::OpenOnce() {
 
 TextOutput& StandardOutput() {
   // Never destroyed: the exit path may write after static destructors ran.
-  static TextOutput* const output = new TextOutput(StandardStreamSink(StandardStream::kOutput));
-  return *output;
+  static NeverDestroyed<TextOutput> output(StandardStreamSink(StandardStream::kOutput));
+  return output.Get();
 }

@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "platform/console.h"
+#include "platform/never_destroyed.h"
 #include "runtime/runtime_errors.h"
 
 namespace {
@@ -85,9 +86,9 @@ class DescriptorSink final : public ConsoleSink {
 
 ConsoleSink& StandardStreamSink(StandardStream stream) {
   // Never destroyed: the runtime may still write during process exit.
-  static DescriptorSink* const output = new DescriptorSink(STDOUT_FILENO);
-  static DescriptorSink* const error = new DescriptorSink(STDERR_FILENO);
-  return stream == StandardStream::kOutput ? *output : *error;
+  static NeverDestroyed<DescriptorSink> output(STDOUT_FILENO);
+  static NeverDestroyed<DescriptorSink> error(STDERR_FILENO);
+  return stream == StandardStream::kOutput ? output.Get() : error.Get();
 }
 
 int IoErrorNumberFromSystemError(int system_error) {

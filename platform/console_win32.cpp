@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "platform/console.h"
+#include "platform/never_destroyed.h"
 
 namespace {
 
@@ -52,9 +53,9 @@ class HandleSink final : public ConsoleSink {
 
 ConsoleSink& StandardStreamSink(StandardStream stream) {
   // Never destroyed: the runtime may still write during process exit.
-  static HandleSink* const output = new HandleSink(STD_OUTPUT_HANDLE);
-  static HandleSink* const error = new HandleSink(STD_ERROR_HANDLE);
-  return stream == StandardStream::kOutput ? *output : *error;
+  static NeverDestroyed<HandleSink> output(STD_OUTPUT_HANDLE);
+  static NeverDestroyed<HandleSink> error(STD_ERROR_HANDLE);
+  return stream == StandardStream::kOutput ? output.Get() : error.Get();
 }
 
 int IoErrorNumberFromSystemError(int system_error) {
