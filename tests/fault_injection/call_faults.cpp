@@ -16,6 +16,7 @@ struct Run {
   std::mutex mutex;
   bool active = false;
   std::optional<FaultPlan> plan;
+  CallFaults::FirstFaultObserver observer;
   CallCounts counts;
 };
 
@@ -78,11 +79,12 @@ std::string FaultPlan::Text() const {
          (stays_failed ? "+" : "");
 }
 
-void CallFaults::Start(const std::optional<FaultPlan>& plan) {
+void CallFaults::Start(const std::optional<FaultPlan>& plan, FirstFaultObserver observer) {
   HarnessScope harness;
   Run& run = TheRun();
   std::lock_guard<std::mutex> lock(run.mutex);
   run.plan = plan;
+  run.observer = std::move(observer);
   run.counts = CallCounts();
   run.active = true;
 }
@@ -92,24 +94,39 @@ CallCounts CallFaults::Stop() {
   Run& run = TheRun();
   std::lock_guard<std::mutex> lock(run.mutex);
   run.active = false;
+  run.observer = nullptr;
   return run.counts;
 }
 
 bool CallFaults::Fails(CallKind kind) {
   if (t_in_harness) return false;
   Run& run = TheRun();
-  std::lock_guard<std::mutex> lock(run.mutex);
-  if (!run.active) return false;
-  std::size_t& of_kind = run.counts.per_kind[static_cast<std::size_t>(kind)];
-  ++of_kind;
-  ++run.counts.all;
-  if (!run.plan) return false;
-  const FaultPlan& plan = *run.plan;
-  if (plan.kind && *plan.kind != kind) return false;
-  std::size_t number = plan.kind ? of_kind : run.counts.all;
-  bool fails = number == plan.n || (plan.stays_failed && number > plan.n);
-  if (fails) ++run.counts.injected;
-  return fails;
+  FirstFaultObserver observer;
+  {
+    std::lock_guard<std::mutex> lock(run.mutex);
+    if (!run.active) return false;
+    std::size_t& of_kind = run.counts.per_kind[static_cast<std::size_t>(kind)];
+    ++of_kind;
+    ++run.counts.all;
+    if (!run.plan) return false;
+    const FaultPlan& plan = *run.plan;
+    if (plan.kind && *plan.kind != kind) return false;
+    std::size_t number = plan.kind ? of_kind : run.counts.all;
+    bool fails = number == plan.n || (plan.stays_failed && number > plan.n);
+    if (!fails) return false;
+    if (++run.counts.injected == 1) {
+      // Taken out, so that it runs without the lock (it may allocate, and
+      // allocations ask here) and only once.
+      HarnessScope harness;
+      observer = std::move(run.observer);
+      run.observer = nullptr;
+    }
+  }
+  if (observer) {
+    HarnessScope harness;
+    observer(kind);
+  }
+  return true;
 }
 
 CallFaults::HarnessScope::HarnessScope() : previous_(t_in_harness) { t_in_harness = true; }

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -58,8 +59,13 @@ struct CallCounts {
 /// through it as well.
 class CallFaults {
  public:
+  /// Called on the thread of the first call that the plan fails, before the
+  /// call returns its failure, inside a `HarnessScope`: the moment to note
+  /// where the code under test stood when its first fault struck.
+  using FirstFaultObserver = std::function<void(CallKind)>;
+
   /// Starts counting from 0 with `plan` (none: a clean run that only counts).
-  static void Start(const std::optional<FaultPlan>& plan);
+  static void Start(const std::optional<FaultPlan>& plan, FirstFaultObserver observer = nullptr);
 
   /// Stops counting and injecting; returns the counts of the run.
   static CallCounts Stop();

@@ -25,6 +25,8 @@ struct Peer {
   ws::Socket next_socket = 100;
   ws::Socket connected = ws::kInvalidSocket;
   int open_sockets = 0;
+  int most_open_sockets = 0;
+  std::function<void()> send_observer;
   std::size_t calls = 0;
   const char* first_failed = "";
 };
@@ -62,6 +64,8 @@ void ScriptedPeerStack::SetScript(std::vector<PeerConnection> connections) {
   peer.current = nullptr;
   peer.connected = ws::kInvalidSocket;
   peer.open_sockets = 0;
+  peer.most_open_sockets = 0;
+  peer.send_observer = nullptr;
   peer.calls = 0;
   peer.first_failed = "";
 }
@@ -82,6 +86,17 @@ int ScriptedPeerStack::OpenSockets() {
   return ThePeer().open_sockets;
 }
 
+int ScriptedPeerStack::MostOpenSockets() {
+  std::lock_guard<std::mutex> lock(ThePeer().mutex);
+  return ThePeer().most_open_sockets;
+}
+
+void ScriptedPeerStack::SetSendObserver(std::function<void()> observer) {
+  CallFaults::HarnessScope harness;
+  std::lock_guard<std::mutex> lock(ThePeer().mutex);
+  ThePeer().send_observer = std::move(observer);
+}
+
 int ScriptedPeerStack::Fail(int code) {
   t_last_error = code;
   return ws::kSocketError;
@@ -94,8 +109,9 @@ ws::Socket ScriptedPeerStack::SockCreate(int, int, int) {
   }
   CallFaults::HarnessScope harness;
   std::lock_guard<std::mutex> lock(ThePeer().mutex);
-  ++ThePeer().open_sockets;
-  return ThePeer().next_socket++;
+  Peer& peer = ThePeer();
+  peer.most_open_sockets = std::max(peer.most_open_sockets, ++peer.open_sockets);
+  return peer.next_socket++;
 }
 
 int ScriptedPeerStack::SockBind(ws::Socket, int, const std::string&, int) {
@@ -147,8 +163,14 @@ int ScriptedPeerStack::SockReceive(ws::Socket s, void* buffer, int length, int) 
 int ScriptedPeerStack::SockSend(ws::Socket s, const void*, int length, int) {
   if (Injected("send")) return Fail(ws::kWsaEConnReset);
   CallFaults::HarnessScope harness;
-  std::lock_guard<std::mutex> lock(ThePeer().mutex);
-  if (s != ThePeer().connected) return Fail(ws::kWsaENotSock);
+  std::function<void()> observer;
+  {
+    std::lock_guard<std::mutex> lock(ThePeer().mutex);
+    if (s != ThePeer().connected) return Fail(ws::kWsaENotSock);
+    observer = ThePeer().send_observer;
+  }
+  // Without the lock: the observer may look at the peer.
+  if (observer) observer();
   return length;
 }
 

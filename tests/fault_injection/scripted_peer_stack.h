@@ -10,6 +10,7 @@
 // forwarding target), which is therefore loaded as usual.
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,6 +44,13 @@ class ScriptedPeerStack final : public ForwardingStack {
 
   /// Sockets made and not yet closed.
   static int OpenSockets();
+
+  /// The most sockets that were open at once since SetScript.
+  static int MostOpenSockets();
+
+  /// Called, in a `HarnessScope`, after each send that the server took:
+  /// the moment a request has gone out. Cleared by SetScript.
+  static void SetSendObserver(std::function<void()> observer);
 
   /// The call the plan failed first since SetScript ("select", "receive",
   /// ...), or "" when none failed.
