@@ -75,22 +75,6 @@ void RuntimeErrorEnd(std::uint8_t number, CodeAddress code_address) {
   EndProcess(number);
 }
 
-std::uint8_t RuntimeErrorNumberOfFault(const Exception& fault) {
-  if (dynamic_cast<const EDivByZero*>(&fault) || dynamic_cast<const EZeroDivide*>(&fault)) {
-    return 200;
-  }
-  if (dynamic_cast<const ERangeError*>(&fault)) return 201;
-  if (dynamic_cast<const EStackOverflow*>(&fault)) return 202;
-  if (dynamic_cast<const EOverflow*>(&fault)) return 205;
-  if (dynamic_cast<const EUnderflow*>(&fault)) return 206;
-  if (dynamic_cast<const EInvalidOp*>(&fault)) return 207;
-  if (dynamic_cast<const EIntOverflow*>(&fault)) return 215;
-  if (dynamic_cast<const EAccessViolation*>(&fault)) return 216;
-  if (dynamic_cast<const EControlC*>(&fault)) return 217;
-  if (dynamic_cast<const EPrivilege*>(&fault)) return 218;
-  return 255;
-}
-
 void HandleUncaughtFailure(const FailureDescription& failure, CodeAddress code_address) {
   if (UncaughtFailureRoutine report = UncaughtFailureHook) report(failure, code_address);
   RuntimeErrorEnd(217, code_address);

@@ -31,14 +31,6 @@ int ExitCode();
 /// that `EndProcess(number)` writes `RuntimeErrorLine(number, address)`.
 [[noreturn]] void RuntimeErrorEnd(std::uint8_t number, CodeAddress code_address);
 
-/// The runtime error number that tells a processor fault's kind, for a fault
-/// that arrives while the error machinery is not in place: 200 division by
-/// zero, 201 range check, 202 stack overflow, 205 floating-point overflow,
-/// 206 underflow, 207 invalid floating-point operation, 215 integer overflow,
-/// 216 access violation, 217 console interrupt, 218 privileged instruction,
-/// 255 anything else.
-std::uint8_t RuntimeErrorNumberOfFault(const Exception& fault);
-
 /// The top-level handler, for a failure that no handler took, after the stack
 /// was unwound (or, for a processor fault, on the alternate stack): calls
 /// `UncaughtFailureHook` when it is set, and otherwise ends the process as

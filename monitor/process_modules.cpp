@@ -16,11 +16,10 @@ namespace {
 
 // The report routine is there exactly while the error machinery is in place;
 // without it a fault ends the process as the runtime error of its kind.
-void OnProcessorFault(const Exception& error, CodeAddress code_address) {
-  if (UncaughtFailureHook == nullptr) {
-    RuntimeErrorEnd(RuntimeErrorNumberOfFault(error), code_address);
-  }
-  HandleUncaughtFailure(DescribeFailure(error), code_address);
+void OnProcessorFault(const ProcessorFault& fault, CodeAddress code_address) {
+  if (UncaughtFailureHook == nullptr) RuntimeErrorEnd(fault.runtime_error_number, code_address);
+  HandleUncaughtFailure(FailureDescription{fault.class_name, fault.message, code_address},
+                        code_address);
 }
 
 // A fault inside the report of a fault, or a fault report that hangs: the

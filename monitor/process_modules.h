@@ -16,8 +16,9 @@
 /// first write, and the processor-fault handlers of every thread. Until the
 /// error machinery is in place (and again after its shutdown step) a fault
 /// ends the process as the runtime error that tells its kind
-/// (`RuntimeErrorNumberOfFault`); while it is, the fault reaches the
-/// top-level handler as an error object. The shutdown step writes out what
+/// (`ProcessorFault::runtime_error_number`); while it is, the fault reaches
+/// the top-level handler as the error class it stands for, described without
+/// memory. The shutdown step writes out what
 /// standard output still buffers (the orderly exit; a failure of that last
 /// write is ignored, as the process is ending and has no stream left to tell)
 /// and gives faults back to the system's default.

@@ -270,6 +270,43 @@ TEST(ErrorMachineryTest, AFailureEscapingWhileMemoryIsExhaustedIsStillReported) 
   }
 }
 
+TEST(ErrorMachineryTest, AFaultWhileMemoryIsExhaustedIsReportedAsItself) {
+  // Every allocation fails before the fault: the fault is described and
+  // reported without memory, under its own class, message and address (not
+  // as the out-of-memory error that making an error object would raise).
+  struct Case {
+    const char* title;
+    void (*fail)();
+    std::string report;  // a regular expression
+  } cases[] = {
+      {"null read", ReadNullPointer,
+       "Exception EAccessViolation in module SELF at [0-9A-F]{8}\\.\r\n"
+       "Access violation at address [0-9A-F]{8,16} in module 'SELF'\\. Read of address "
+       "00000000\\.\r\n\r\n"},
+      {"division by zero", DivideByZero,
+       "Exception EDivByZero in module SELF at [0-9A-F]{8}\\.\r\nDivision by zero\\.\r\n\r\n"},
+  };
+  const std::string self(ModuleBaseName(ExecutableFileName()));
+  for (const Case& c : cases) {
+    ChildOutcome outcome = RunInChild([&c] {
+      ConsoleMode = true;
+      RuntimeCoreModule runtime_core;
+      ErrorMachineryModule error_machinery;
+      StartupSequence sequence({&runtime_core, &error_machinery});
+      sequence.RunStartup();
+      SetProcessStartupSequence(&sequence);
+      StandardOutput().WriteLine("last log line");
+      FailAllocation(1, true);
+      c.fail();
+    });
+    std::string report = std::regex_replace(c.report, std::regex("SELF"), self);
+    EXPECT_TRUE(outcome.Exited(1)) << c.title << ": " << outcome.status;
+    EXPECT_EQ(outcome.out, "last log line\r\n") << c.title;
+    EXPECT_TRUE(std::regex_match(outcome.err, std::regex(report)))
+        << c.title << ": " << outcome.err;
+  }
+}
+
 // A module whose shutdown step fails in a given way: it runs inside the
 // report of a failure, since the report's end runs the shutdown steps.
 class FailingShutdownModule final : public StartupModule {

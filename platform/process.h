@@ -3,24 +3,37 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string_view>
 
 #include "platform/code_address.h"
 #include "runtime/exception.h"
 
 // The process services of the runtime: the end of the process and the
-// routing of processor faults into error objects.
+// routing of processor faults to the top-level handler.
 
 /// Ends the process at once with `exit_code`. Nothing else runs: no static
 /// destructors, no exit handlers, no flushing of the C library's streams; the
 /// other threads end with the process. The caller has run its own shutdown.
 [[noreturn]] void EndProcessNow(int exit_code);
 
-/// Receives a processor fault as the error object of its class (the runtime's
-/// `EExternal` family) and the address of the faulting instruction. It runs on
-/// the faulting thread, inside the fault's signal, and must not return: it
-/// reports the failure and ends the process. Should it return, the fault gets
-/// the system's default treatment (the process dies with the signal).
-using ProcessorFaultRoutine = void (*)(const Exception& error, CodeAddress code_address);
+/// A processor fault as the runtime shows it: the error class it stands for
+/// (the runtime's `EExternal` family), that class's message for it, and the
+/// runtime error number of its kind (see `FaultDuringReportRoutine`). The texts
+/// are static or lie in the fault handler's own fixed area, which lives until
+/// the process ends: describing a fault needs no memory, since the fault may
+/// strike while the heap is exhausted or while its lock is held.
+struct ProcessorFault {
+  std::string_view class_name;
+  std::string_view message;
+  std::uint8_t runtime_error_number = 255;
+};
+
+/// Receives a processor fault and the address of the faulting instruction. It
+/// runs on the faulting thread, inside the fault's signal, and must not
+/// return: it reports the failure and ends the process. Should it return, the
+/// fault gets the system's default treatment (the process dies with the
+/// signal).
+using ProcessorFaultRoutine = void (*)(const ProcessorFault& fault, CodeAddress code_address);
 
 /// Receives a fault that arrives while a fault is being reported, on the
 /// reporting thread itself, or the report's running out of time (it may wait

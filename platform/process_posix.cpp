@@ -89,47 +89,7 @@ bool IsStackOverflow(const siginfo_t* info, const FaultContext& context) {
   return address >= low && address - low <= 2 * kStackOverflowReach;
 }
 
-std::string AccessViolationText(CodeAddress code_address, const siginfo_t* info, bool write) {
-  return ::AccessViolationText(code_address, write, reinterpret_cast<CodeAddress>(info->si_addr));
-}
-
-// Hands the fault to the routine as the error object of its class.
-void DeliverFault(ProcessorFaultRoutine routine, const siginfo_t* info,
-                  const FaultContext& context) {
-  CodeAddress at = context.code_address;
-  switch (info->si_signo) {
-    case SIGSEGV:
-      if (IsStackOverflow(info, context)) return routine(EStackOverflow(), at);
-      return routine(EAccessViolation(AccessViolationText(at, info, context.write)), at);
-    case SIGBUS:
-      if (info->si_code == BUS_ADRALN) return routine(ExternalExceptionFor(kFaultMisalignment), at);
-      return routine(EAccessViolation(AccessViolationText(at, info, context.write)), at);
-    case SIGFPE:
-      switch (info->si_code) {
-        case FPE_INTDIV:
-          return routine(EDivByZero(), at);
-        case FPE_INTOVF:
-          return routine(EIntOverflow(), at);
-        case FPE_FLTDIV:
-          return routine(EZeroDivide(), at);
-        case FPE_FLTOVF:
-          return routine(EOverflow(), at);
-        case FPE_FLTUND:
-          return routine(EUnderflow(), at);
-        case FPE_FLTSUB:
-          return routine(ERangeError(), at);
-        default:  // invalid operation, inexact result, or unclassified
-          return routine(EInvalidOp(), at);
-      }
-    case SIGILL:
-      if (info->si_code == ILL_PRVOPC || info->si_code == ILL_PRVREG) {
-        return routine(EPrivilege(), at);
-      }
-      return routine(ExternalExceptionFor(kFaultIllegalInstruction), at);
-  }
-}
-
-// The runtime error number of a fault's kind, as `DeliverFault` classes it.
+// The runtime error number of a fault's kind, as `DescribeFault` classes it.
 std::uint8_t RuntimeErrorNumberOf(const siginfo_t* info, const FaultContext& context) {
   switch (info->si_signo) {
     case SIGSEGV:
@@ -156,6 +116,57 @@ std::uint8_t RuntimeErrorNumberOf(const siginfo_t* info, const FaultContext& con
       return info->si_code == ILL_PRVOPC || info->si_code == ILL_PRVREG ? 218 : 255;
     default:
       return 255;
+  }
+}
+
+// The message area of the fault being described: one fault is described at
+// a time, by the thread that reports it.
+FaultText g_fault_text;
+
+// The fault as the report shows it, without allocating.
+ProcessorFault DescribeFault(const siginfo_t* info, const FaultContext& context) {
+  const CodeAddress at = context.code_address;
+  const std::uint8_t number = RuntimeErrorNumberOf(info, context);
+  auto access_violation = [&] {
+    CodeAddress data = reinterpret_cast<CodeAddress>(info->si_addr);
+    return ProcessorFault{EAccessViolation::kClassName,
+                          g_fault_text.AccessViolation(at, context.write, data), number};
+  };
+  auto external = [&](std::uint32_t code) {
+    return ProcessorFault{EExternalException::kClassName, g_fault_text.ExternalException(code),
+                          number};
+  };
+  switch (info->si_signo) {
+    case SIGSEGV:
+      if (IsStackOverflow(info, context)) return FixedFault<EStackOverflow>(number);
+      return access_violation();
+    case SIGBUS:
+      if (info->si_code == BUS_ADRALN) return external(kFaultMisalignment);
+      return access_violation();
+    case SIGFPE:
+      switch (info->si_code) {
+        case FPE_INTDIV:
+          return FixedFault<EDivByZero>(number);
+        case FPE_INTOVF:
+          return FixedFault<EIntOverflow>(number);
+        case FPE_FLTDIV:
+          return FixedFault<EZeroDivide>(number);
+        case FPE_FLTOVF:
+          return FixedFault<EOverflow>(number);
+        case FPE_FLTUND:
+          return FixedFault<EUnderflow>(number);
+        case FPE_FLTSUB:
+          return FixedFault<ERangeError>(number);
+        default:  // invalid operation, inexact result, or unclassified
+          return FixedFault<EInvalidOp>(number);
+      }
+    case SIGILL:
+      if (info->si_code == ILL_PRVOPC || info->si_code == ILL_PRVREG) {
+        return FixedFault<EPrivilege>(number);
+      }
+      return external(kFaultIllegalInstruction);
+    default:
+      return external(kFaultIllegalInstruction);
   }
 }
 
@@ -217,7 +228,7 @@ void OnFaultSignal(int signal_number, siginfo_t* info, void* context) {
   g_reported_address.store(fault.code_address);
   StartReportTimeLimit();
   int saved_errno = errno;
-  DeliverFault(routine, info, fault);
+  routine(DescribeFault(info, fault), fault.code_address);
   errno = saved_errno;
   LeaveToSystem(signal_number, info);
 }

@@ -66,11 +66,11 @@ void WriteText(const std::string& text) {
   }
 }
 
-void ReportingRoutine(const Exception& error, CodeAddress code_address) {
+void ReportingRoutine(const ProcessorFault& fault, CodeAddress code_address) {
   CodeModule module;
   std::string where(FindCodeModule(code_address, &module) ? ModuleBaseName(module.file_name)
                                                           : std::string_view("?"));
-  WriteText(std::string(error.ClassName()) + "|" + error.Message() + "|" + where + "\n");
+  WriteText(std::string(fault.class_name) + "|" + std::string(fault.message) + "|" + where + "\n");
   _exit(kRoutineExitCode);
 }
 

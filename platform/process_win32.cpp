@@ -24,49 +24,7 @@ std::atomic<FaultDuringReportRoutine> g_during_report{nullptr};
 // that is the report's own thread, and the faulting one waits for it.
 std::atomic<DWORD> g_reporting_thread{0};
 
-std::string AccessViolationText(CodeAddress code_address, const EXCEPTION_RECORD& record) {
-  // The first parameter is 1 for a write; 0 (read) and 8 (execution of
-  // data) are both reported as reads.
-  bool write = record.NumberParameters >= 2 && record.ExceptionInformation[0] == 1;
-  CodeAddress data = record.NumberParameters >= 2 ? record.ExceptionInformation[1] : 0;
-  return ::AccessViolationText(code_address, write, data);
-}
-
-// Hands the fault to the routine as the error object of its class.
-void DeliverFault(ProcessorFaultRoutine routine, const EXCEPTION_RECORD& record) {
-  CodeAddress at = reinterpret_cast<CodeAddress>(record.ExceptionAddress);
-  switch (record.ExceptionCode) {
-    case EXCEPTION_ACCESS_VIOLATION:
-      return routine(EAccessViolation(AccessViolationText(at, record)), at);
-    case EXCEPTION_STACK_OVERFLOW:
-      return routine(EStackOverflow(), at);
-    case EXCEPTION_INT_DIVIDE_BY_ZERO:
-      return routine(EDivByZero(), at);
-    case EXCEPTION_INT_OVERFLOW:
-      return routine(EIntOverflow(), at);
-    case EXCEPTION_ARRAY_BOUNDS_EXCEEDED:
-      return routine(ERangeError(), at);
-    case EXCEPTION_FLT_DIVIDE_BY_ZERO:
-      return routine(EZeroDivide(), at);
-    case EXCEPTION_FLT_OVERFLOW:
-      return routine(EOverflow(), at);
-    case EXCEPTION_FLT_UNDERFLOW:
-    case EXCEPTION_FLT_DENORMAL_OPERAND:
-      return routine(EUnderflow(), at);
-    case EXCEPTION_FLT_INVALID_OPERATION:
-    case EXCEPTION_FLT_INEXACT_RESULT:
-    case EXCEPTION_FLT_STACK_CHECK:
-      return routine(EInvalidOp(), at);
-    case EXCEPTION_PRIV_INSTRUCTION:
-      return routine(EPrivilege(), at);
-    case CONTROL_C_EXIT:
-      return routine(EControlC(), at);
-    default:
-      return routine(ExternalExceptionFor(record.ExceptionCode), at);
-  }
-}
-
-// The runtime error number of a fault's kind, as `DeliverFault` classes it.
+// The runtime error number of a fault's kind, as `DescribeFault` classes it.
 std::uint8_t RuntimeErrorNumberOf(DWORD code) {
   switch (code) {
     case EXCEPTION_INT_DIVIDE_BY_ZERO:
@@ -98,6 +56,51 @@ std::uint8_t RuntimeErrorNumberOf(DWORD code) {
   }
 }
 
+// The message area of the fault being described: one fault is described at
+// a time, by the thread that reports it.
+FaultText g_fault_text;
+
+// The fault as the report shows it, without allocating.
+ProcessorFault DescribeFault(const EXCEPTION_RECORD& record) {
+  const CodeAddress at = reinterpret_cast<CodeAddress>(record.ExceptionAddress);
+  const std::uint8_t number = RuntimeErrorNumberOf(record.ExceptionCode);
+  switch (record.ExceptionCode) {
+    case EXCEPTION_ACCESS_VIOLATION: {
+      // The first parameter is 1 for a write; 0 (read) and 8 (execution of
+      // data) are both reported as reads.
+      bool write = record.NumberParameters >= 2 && record.ExceptionInformation[0] == 1;
+      CodeAddress data = record.NumberParameters >= 2 ? record.ExceptionInformation[1] : 0;
+      return {EAccessViolation::kClassName, g_fault_text.AccessViolation(at, write, data), number};
+    }
+    case EXCEPTION_STACK_OVERFLOW:
+      return FixedFault<EStackOverflow>(number);
+    case EXCEPTION_INT_DIVIDE_BY_ZERO:
+      return FixedFault<EDivByZero>(number);
+    case EXCEPTION_INT_OVERFLOW:
+      return FixedFault<EIntOverflow>(number);
+    case EXCEPTION_ARRAY_BOUNDS_EXCEEDED:
+      return FixedFault<ERangeError>(number);
+    case EXCEPTION_FLT_DIVIDE_BY_ZERO:
+      return FixedFault<EZeroDivide>(number);
+    case EXCEPTION_FLT_OVERFLOW:
+      return FixedFault<EOverflow>(number);
+    case EXCEPTION_FLT_UNDERFLOW:
+    case EXCEPTION_FLT_DENORMAL_OPERAND:
+      return FixedFault<EUnderflow>(number);
+    case EXCEPTION_FLT_INVALID_OPERATION:
+    case EXCEPTION_FLT_INEXACT_RESULT:
+    case EXCEPTION_FLT_STACK_CHECK:
+      return FixedFault<EInvalidOp>(number);
+    case EXCEPTION_PRIV_INSTRUCTION:
+      return FixedFault<EPrivilege>(number);
+    case CONTROL_C_EXIT:
+      return FixedFault<EControlC>(number);
+    default:
+      return {EExternalException::kClassName, g_fault_text.ExternalException(record.ExceptionCode),
+              number};
+  }
+}
+
 // A fault inside the report of a fault: the report can't be trusted to
 // finish, and waiting for it would wait for ourselves.
 [[noreturn]] void EndDuringReport(const EXCEPTION_RECORD& record) {
@@ -115,7 +118,8 @@ struct OverflowReport {
 DWORD WINAPI ReportOverflow(void* parameter) {
   auto* report = static_cast<OverflowReport*>(parameter);
   g_reporting_thread.store(GetCurrentThreadId());
-  DeliverFault(report->routine, *report->record);
+  report->routine(DescribeFault(*report->record),
+                  reinterpret_cast<CodeAddress>(report->record->ExceptionAddress));
   return 0;
 }
 
@@ -142,7 +146,7 @@ LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* pointers) {
       CloseHandle(thread);
     }
   } else {
-    DeliverFault(routine, record);
+    routine(DescribeFault(record), reinterpret_cast<CodeAddress>(record.ExceptionAddress));
   }
   // The routine returned (it should not): the system ends the process.
   return EXCEPTION_CONTINUE_SEARCH;

@@ -51,11 +51,12 @@ TEST(FindCodeModuleTest, NamesTheExecutableASystemLibraryOrNothing) {
 
 constexpr int kRoutineExitCode = 42;
 
-void ReportingRoutine(const Exception& error, CodeAddress code_address) {
+void ReportingRoutine(const ProcessorFault& fault, CodeAddress code_address) {
   CodeModule module;
   std::string where(FindCodeModule(code_address, &module) ? ModuleBaseName(module.file_name)
                                                           : std::string_view("?"));
-  std::string text = std::string(error.ClassName()) + "|" + error.Message() + "|" + where + "\n";
+  std::string text =
+      std::string(fault.class_name) + "|" + std::string(fault.message) + "|" + where + "\n";
   DWORD written = 0;
   WriteFile(GetStdHandle(STD_ERROR_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written,
             nullptr);

@@ -38,8 +38,9 @@ class Exception {
 #define DECLARE_ERROR_CLASS(Name, Base)                                                     \
   class Name : public Base {                                                                \
    public:                                                                                  \
+    static constexpr const char* kClassName = #Name;                                        \
     [[gnu::always_inline]] explicit Name(std::string message) : Base(std::move(message)) {} \
-    const char* ClassName() const override { return #Name; }                                \
+    const char* ClassName() const override { return kClassName; }                           \
   }
 
 /// Declares an error class that always carries the same message; it can also
@@ -47,8 +48,10 @@ class Exception {
 #define DECLARE_FIXED_ERROR_CLASS(Name, Base, Text)                                         \
   class Name : public Base {                                                                \
    public:                                                                                  \
+    static constexpr const char* kClassName = #Name;                                        \
+    static constexpr const char* kFixedText = Text;                                         \
     [[gnu::always_inline]] explicit Name(std::string message) : Base(std::move(message)) {} \
-    [[gnu::always_inline]] Name() : Base(Text) {}                                           \
-    const char* ClassName() const override { return #Name; }                                \
+    [[gnu::always_inline]] Name() : Base(kFixedText) {}                                     \
+    const char* ClassName() const override { return kClassName; }                           \
   }
 // NOLINTEND(bugprone-macro-parentheses)
