@@ -279,26 +279,24 @@ TEST(ErrorMachineryTest, AFaultWhileMemoryIsExhaustedIsReportedAsItself) {
     void (*fail)();
     std::string report;  // a regular expression
   } cases[] = {
-      {"null read", ReadNullPointer,
+      {"null read",
+       [] {
+         FailAllocation(1, true);
+         ReadNullPointer();
+       },
        "Exception EAccessViolation in module SELF at [0-9A-F]{8}\\.\r\n"
        "Access violation at address [0-9A-F]{8,16} in module 'SELF'\\. Read of address "
        "00000000\\.\r\n\r\n"},
-      {"division by zero", DivideByZero,
+      {"division by zero",
+       [] {
+         FailAllocation(1, true);
+         DivideByZero();
+       },
        "Exception EDivByZero in module SELF at [0-9A-F]{8}\\.\r\nDivision by zero\\.\r\n\r\n"},
   };
   const std::string self(ModuleBaseName(ExecutableFileName()));
   for (const Case& c : cases) {
-    ChildOutcome outcome = RunInChild([&c] {
-      ConsoleMode = true;
-      RuntimeCoreModule runtime_core;
-      ErrorMachineryModule error_machinery;
-      StartupSequence sequence({&runtime_core, &error_machinery});
-      sequence.RunStartup();
-      SetProcessStartupSequence(&sequence);
-      StandardOutput().WriteLine("last log line");
-      FailAllocation(1, true);
-      c.fail();
-    });
+    ChildOutcome outcome = FailAfterStartup(c.fail);
     std::string report = std::regex_replace(c.report, std::regex("SELF"), self);
     EXPECT_TRUE(outcome.Exited(1)) << c.title << ": " << outcome.status;
     EXPECT_EQ(outcome.out, "last log line\r\n") << c.title;
