@@ -168,6 +168,12 @@ void Sweep(std::optional<CallKind> kind, bool stays_failed) {
                     << ", " << OutcomeName(judgement.outcome) << "): " << problem << "\n"
                     << Tail(run.log);
     }
+    if (std::getenv("FAULT_SWEEP_SHOW") != nullptr) {
+      std::printf("%-20s %-13s %-10s trace code %4d  %s\n", plan.Text().c_str(),
+                  std::string(CallKindName(run.fault.kind)).c_str(),
+                  run.first_failed_socket_call.c_str(), run.fault.trace_code,
+                  std::string(OutcomeName(judgement.outcome)).c_str());
+    }
     if (run.escaped) CheckEscapeInChild(plan, run);
     injected += stays_failed ? std::min<std::size_t>(run.counts.injected, 1) : run.counts.injected;
     ++tally.runs;
