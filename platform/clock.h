@@ -15,8 +15,15 @@ struct LocalDateTime {
   int millisecond = 0;  // 0 to 999
 };
 
+/// What `LocalNow` returns when the clock can't be read: 1 January 1970,
+/// 00:00:00.000. A line stamped then still gets written, stamped
+/// 00:00:00.000.
+inline constexpr LocalDateTime kUnreadClockMoment{1970, 1, 1, 0, 0, 0, 0};
+
 /// The current local date and time; the milliseconds are those the platform
-/// clock reports, not rounded.
+/// clock reports, not rounded. Never fails: when the local time of the moment
+/// can't be worked out it gives the moment in UTC, and when the clock itself
+/// can't be read (or neither conversion works) `kUnreadClockMoment`.
 LocalDateTime LocalNow();
 
 /// The text between hour and minute in the time format of the user's locale

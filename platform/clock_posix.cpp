@@ -80,17 +80,27 @@ bool IsHourConversion(char conversion) {
 }  // namespace
 
 LocalDateTime LocalNow() {
+  // A reading only labels a log line, so it never raises: a line with a
+  // stamp that is plainly no reading beats a lost line. What the C library
+  // leaves in its output when a call fails is unspecified, so nothing of a
+  // failed call is used.
   timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
-  tm local{};
-  localtime_r(&now.tv_sec, &local);
+  if (clock_gettime(CLOCK_REALTIME, &now) != 0) return kUnreadClockMoment;
+  tm broken_down{};
+  // The local conversion fails when the time zone's rules can't be applied
+  // to this moment; the same moment in UTC is still the right time of a
+  // clock, only of another zone.
+  if (localtime_r(&now.tv_sec, &broken_down) == nullptr &&
+      gmtime_r(&now.tv_sec, &broken_down) == nullptr) {
+    return kUnreadClockMoment;
+  }
   LocalDateTime result;
-  result.year = local.tm_year + 1900;
-  result.month = local.tm_mon + 1;
-  result.day = local.tm_mday;
-  result.hour = local.tm_hour;
-  result.minute = local.tm_min;
-  result.second = local.tm_sec;
+  result.year = broken_down.tm_year + 1900;
+  result.month = broken_down.tm_mon + 1;
+  result.day = broken_down.tm_mday;
+  result.hour = broken_down.tm_hour;
+  result.minute = broken_down.tm_min;
+  result.second = broken_down.tm_sec;
   result.millisecond = static_cast<int>(now.tv_nsec / 1000000);
   return result;
 }

@@ -3,6 +3,8 @@
 if(NOT WIN32)
   add_executable(fault_sweep_test
     ${CMAKE_CURRENT_LIST_DIR}/fault_injection/call_faults.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/fault_injection/clock_and_locale_faults_posix.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/fault_injection/clock_and_locale_faults_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/fault_injection/expected_outcome.cpp
     ${CMAKE_CURRENT_LIST_DIR}/fault_injection/fault_sweep_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/fault_injection/scripted_monitor_run.cpp

@@ -7,8 +7,9 @@
 
 namespace {
 
-constexpr std::string_view kKindNames[kCallKindCount] = {"socket", "console-write", "thread-start",
-                                                         "library-load", "allocation"};
+constexpr std::string_view kKindNames[kCallKindCount] = {
+    "socket",     "console-write", "thread-start", "library-load",
+    "allocation", "clock-read",    "locale-read"};
 
 // The bookkeeping is plain data behind a lock that is never held while
 // allocating, so that the allocation seam can count without recursion.

@@ -20,11 +20,13 @@ enum class CallKind {
   kThreadStart,   // the start of a thread (the connect thread)
   kLibraryLoad,   // the load of the sockets library (its file name seam)
   kAllocation,    // a global allocation of the test program
+  kClockRead,     // a read of the wall clock or its conversion to local time
+  kLocaleRead,    // a read of the user's locale settings
 };
-inline constexpr std::size_t kCallKindCount = 5;
+inline constexpr std::size_t kCallKindCount = 7;
 
 /// The plan's name of a kind: "socket", "console-write", "thread-start",
-/// "library-load", "allocation".
+/// "library-load", "allocation", "clock-read", "locale-read".
 std::string_view CallKindName(CallKind kind);
 
 /// Which call fails. Made only by `Parse`, which rejects what would inject

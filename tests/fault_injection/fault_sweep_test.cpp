@@ -26,6 +26,7 @@
 #include "monitor/process_end.h"
 #include "monitor/process_modules.h"
 #include "monitor/program_modules.h"
+#include "monitor/time_stamp.h"
 #include "platform/code_address.h"
 #include "tests/fault_injection/call_faults.h"
 #include "tests/fault_injection/expected_outcome.h"
@@ -201,6 +202,12 @@ TEST(FaultPlanTest, ReadsKindCountAndStaysFailed) {
   EXPECT_TRUE(stays.stays_failed);
   EXPECT_FALSE(FaultPlan::Parse("any:1").kind.has_value());
   EXPECT_EQ(FaultPlan::Parse("console-write:7+").Text(), "console-write:7+");
+  EXPECT_EQ(FaultPlan::Parse("clock-read:2").kind, CallKind::kClockRead);
+  EXPECT_EQ(FaultPlan::Parse("locale-read:1+").kind, CallKind::kLocaleRead);
+  for (std::size_t i = 0; i < kCallKindCount; ++i) {
+    const auto kind = static_cast<CallKind>(i);
+    EXPECT_EQ(FaultPlan::Parse(std::string(CallKindName(kind)) + ":1").kind, kind);
+  }
 }
 
 TEST(FaultPlanTest, RejectsWhatWouldInjectNothing) {
@@ -210,6 +217,9 @@ TEST(FaultPlanTest, RejectsWhatWouldInjectNothing) {
   } cases[] = {
       {"sockets:1", "unknown call kind 'sockets'"},
       {"clock:1", "unknown call kind 'clock'"},
+      {"locale:1",
+       "known: any, socket, console-write, thread-start, library-load, allocation, "
+       "clock-read, locale-read)"},
       {"socket:0", "must be 1 or more"},
       {"socket:-2", "must be 1 or more"},
       {"socket:", "is not a whole number"},
@@ -246,6 +256,10 @@ TEST(FaultSweepTest, TheCleanRunGoesThroughTheWholeScript) {
     EXPECT_GE(clean.counts.Of(kind), 1u) << CallKindName(kind);
   }
   EXPECT_EQ(clean.counts.Of(CallKind::kLibraryLoad), 0u) << "loaded by the process's first run";
+  // The script's clock is fixed, and its separator given: the sweeps have no
+  // clock or locale read to fail (clock_and_locale_faults_test.cpp fails them).
+  EXPECT_EQ(clean.counts.Of(CallKind::kClockRead), 0u);
+  EXPECT_EQ(clean.counts.Of(CallKind::kLocaleRead), 0u);
   EXPECT_EQ(clean.counts.injected, 0u);
   // The same run again makes the same calls: the sweep's numbering holds.
   RunResult again = RunScripted(std::nullopt);
@@ -309,7 +323,8 @@ TEST(FaultSweepTest, TheSocketsLibraryFailingToLoad) {
 }
 
 // The program's start-up steps in a child process, as main runs them, with
-// `plan`; the child writes the calls it counted when start-up went through.
+// `plan`; when start-up went through, the child writes the calls it counted,
+// the kind of the first fault and the separator the stamps will use.
 ChildOutcome StartupInChild(const std::optional<FaultPlan>& plan) {
   return RunInChild([&plan] {
     ConsoleMode = true;
@@ -317,7 +332,8 @@ ChildOutcome StartupInChild(const std::optional<FaultPlan>& plan) {
     StartupSequence& sequence = modules.Sequence();
     SetProcessStartupSequence(&sequence);
     SetAllocationGate([] { return CallFaults::Fails(CallKind::kAllocation); });
-    CallFaults::Start(plan);
+    std::optional<CallKind> first_fault;
+    CallFaults::Start(plan, [&first_fault](CallKind kind) { first_fault = kind; });
     try {
       sequence.RunStartup();
     } catch (...) {
@@ -327,42 +343,63 @@ ChildOutcome StartupInChild(const std::optional<FaultPlan>& plan) {
     SetAllocationGate(nullptr);
     std::printf("calls");
     for (std::size_t count : counts.per_kind) std::printf(" %zu", count);
-    std::printf("\n");
+    std::printf("\nfirst fault: %s\nseparator '%s'\n",
+                first_fault ? std::string(CallKindName(*first_fault)).c_str() : "none",
+                ProcessTimeSeparator().c_str());
     std::fflush(stdout);
     std::_Exit(0);
   });
 }
 
-// Start-up makes allocations only (no start-up step writes, starts a
-// thread or touches the network); each of them failing, once or from then
-// on, ends the process as runtime error 217 before any line of the monitor.
+// Start-up allocates and reads the locale's settings once (no start-up step
+// writes, reads the clock, starts a thread or touches the network). Each
+// allocation failing, once or from then on, ends the process as runtime
+// error 217 before any line of the monitor; the locale read failing is no
+// failure of start-up: the stamps take ":".
 TEST(FaultSweepTest, EachCallOfTheProgramsStartUpFailing) {
   ChildOutcome clean = StartupInChild(std::nullopt);
   ASSERT_TRUE(clean.Exited(0)) << clean.out << clean.err;
   std::array<std::size_t, kCallKindCount> counts{};
-  ASSERT_EQ(std::sscanf(clean.out.c_str(), "calls %zu %zu %zu %zu %zu", &counts[0], &counts[1],
-                        &counts[2], &counts[3], &counts[4]),
-            5)
+  static_assert(kCallKindCount == 7, "read every kind's count below");
+  ASSERT_EQ(std::sscanf(clean.out.c_str(), "calls %zu %zu %zu %zu %zu %zu %zu", &counts[0],
+                        &counts[1], &counts[2], &counts[3], &counts[4], &counts[5], &counts[6]),
+            7)
       << clean.out;
   for (CallKind kind : {CallKind::kSocket, CallKind::kConsoleWrite, CallKind::kThreadStart,
-                        CallKind::kLibraryLoad}) {
+                        CallKind::kLibraryLoad, CallKind::kClockRead}) {
     EXPECT_EQ(counts[static_cast<std::size_t>(kind)], 0u) << CallKindName(kind);
   }
+  EXPECT_EQ(counts[static_cast<std::size_t>(CallKind::kLocaleRead)], 1u) << "read once";
   const std::size_t allocations = counts[static_cast<std::size_t>(CallKind::kAllocation)];
   EXPECT_GE(allocations, 3u) << "the fault handlers, the application object, the probe's buffer";
+  const std::size_t calls = allocations + counts[static_cast<std::size_t>(CallKind::kLocaleRead)];
   const std::regex runtime_error_217("Runtime error 217 at [0-9A-F]{8,16}\r\n");
   for (bool stays_failed : {false, true}) {
-    for (std::size_t n = 1; n <= allocations; ++n) {
+    std::size_t went_through = 0;
+    for (std::size_t n = 1; n <= calls; ++n) {
       FaultPlan plan = FaultPlan::Parse("any:" + std::to_string(n) + (stays_failed ? "+" : ""));
       ChildOutcome outcome = StartupInChild(plan);
+      if (outcome.Exited(0)) {
+        ++went_through;
+        EXPECT_NE(outcome.out.find("\nfirst fault: locale-read\nseparator ':'\n"),
+                  std::string::npos)
+            << plan.Text() << ": went through after another fault: " << outcome.out;
+        EXPECT_EQ(outcome.err, "") << plan.Text();
+        continue;
+      }
       EXPECT_TRUE(outcome.Exited(217)) << plan.Text() << ": status " << outcome.status << "\n"
                                        << outcome.out << outcome.err;
       EXPECT_TRUE(std::regex_match(outcome.out, runtime_error_217))
           << plan.Text() << ": " << outcome.out;
       EXPECT_EQ(outcome.err, "") << plan.Text();
     }
-    std::printf("start-up sweep %-12s calls %zu runs %zu (each runtime error 217)\n",
-                stays_failed ? "stays-failed" : "once", allocations, allocations);
+    // Failed once, the locale read is the one call start-up goes on after;
+    // failed from then on, the allocations of the steps after it fail too.
+    EXPECT_EQ(went_through, stays_failed ? 0u : 1u);
+    std::printf(
+        "start-up sweep %-12s calls %zu runs %zu (%zu went through, the rest runtime "
+        "error 217)\n",
+        stays_failed ? "stays-failed" : "once", calls, calls, went_through);
   }
 }
 

@@ -4,6 +4,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
+
 bool ChildOutcome::Exited(int code) const {
   return finished && WIFEXITED(status) && WEXITSTATUS(status) == code;
 }
@@ -22,6 +24,10 @@ ChildOutcome RunInChild(const std::function<void()>& body) {
     close(out_pipe[1]);
     return outcome;
   }
+  // Output this process still holds in its stdio buffers would be the
+  // child's too, and a child that flushes stdio on its way out (the thread
+  // sanitizer's _exit does) would write it as its own.
+  std::fflush(nullptr);
   pid_t pid = fork();
   if (pid == 0) {
     dup2(out_pipe[1], 1);
