@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "platform/code_address.h"
-#include "platform/process.h"
+#include "platform/processor_fault.h"
 
 /// Room for a fault's message with its NUL; a longer one (a module name of
 /// extreme length) is cut.

@@ -3,9 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <string_view>
 
 #include "platform/code_address.h"
+#include "platform/processor_fault.h"
 #include "runtime/exception.h"
 
 // The process services of the runtime: the end of the process and the
@@ -15,18 +15,6 @@
 /// destructors, no exit handlers, no flushing of the C library's streams; the
 /// other threads end with the process. The caller has run its own shutdown.
 [[noreturn]] void EndProcessNow(int exit_code);
-
-/// A processor fault as the runtime shows it: the error class it stands for
-/// (the runtime's `EExternal` family), that class's message for it, and the
-/// runtime error number of its kind (see `FaultDuringReportRoutine`). The texts
-/// are static or lie in the fault handler's own fixed area, which lives until
-/// the process ends: describing a fault needs no memory, since the fault may
-/// strike while the heap is exhausted or while its lock is held.
-struct ProcessorFault {
-  std::string_view class_name;
-  std::string_view message;
-  std::uint8_t runtime_error_number = 255;
-};
 
 /// Receives a processor fault and the address of the faulting instruction. It
 /// runs on the faulting thread, inside the fault's signal, and must not
