@@ -25,6 +25,7 @@
 #include "runtime/runtime_errors.h"
 #include "tests/support/child_process.h"
 #include "tests/support/failing_allocation.h"
+#include "tests/support/started_error_handling.h"
 
 namespace {
 
@@ -247,12 +248,7 @@ TEST(ErrorMachineryTest, AFailureEscapingWhileMemoryIsExhaustedIsStillReported) 
   const std::string self(ModuleBaseName(ExecutableFileName()));
   for (const Case& c : cases) {
     ChildOutcome outcome = RunInChild([&c] {
-      ConsoleMode = true;
-      RuntimeCoreModule runtime_core;
-      ErrorMachineryModule error_machinery;
-      StartupSequence sequence({&runtime_core, &error_machinery});
-      sequence.RunStartup();
-      SetProcessStartupSequence(&sequence);
+      StartedErrorHandling error_handling;
       StandardOutput().WriteLine("last log line");
       try {
         FailAllocation(1, true);

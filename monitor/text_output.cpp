@@ -19,21 +19,14 @@ void TextOutput::WriteLine(std::string_view text) {
 void TextOutput::WriteBytewise(std::string_view bytes, std::size_t* done) {
   *done = 0;
   while (*done < bytes.size()) {
-    if (!open_) {
-      try {
-        OpenOnce();
-      } catch (...) {
-        ++*done;  // the statement of this byte failed
-        throw;
-      }
-    }
-    // On a character device each statement writes out its byte; otherwise
-    // the bytes fill the block and the one that fills it writes it out.
-    std::size_t part = character_device_ ? 1 : std::min(kBufferSize - used_, bytes.size() - *done);
-    std::copy_n(bytes.data() + *done, part, buffer_.data() + used_);
-    used_ += part;
-    *done += part;
-    if (character_device_ || used_ == kBufferSize) Flush();
+    // One statement for the bytes up to the next write-out: each byte on a
+    // character device, the byte that fills the block otherwise. Until the
+    // stream is open it is not known which it is: the first byte goes alone.
+    std::size_t part =
+        !open_ || character_device_ ? 1 : std::min(kBufferSize - used_, bytes.size() - *done);
+    std::string_view statement = bytes.substr(*done, part);
+    *done += part;  // a statement that fails counts as done
+    Write(statement);
   }
 }
 

@@ -41,9 +41,13 @@ extern "C" int clock_gettime(clockid_t clock, struct timespec* reading) {
   return next(clock, reading);
 }
 
-extern "C" struct tm* localtime_r(const time_t* moment, struct tm* broken_down) {
-  using Convert = struct tm* (*)(const time_t*, struct tm*);
-  static const auto next = Next<Convert>("localtime_r");
+namespace {
+
+using Conversion = struct tm* (*)(const time_t*, struct tm*);
+
+// A conversion of a clock reading to its parts, failing as the C library
+// does for a moment it can't convert.
+struct tm* PlannedConversion(Conversion next, const time_t* moment, struct tm* broken_down) {
   if (CallFaults::Fails(CallKind::kClockRead)) {
     errno = EOVERFLOW;
     return nullptr;
@@ -51,14 +55,16 @@ extern "C" struct tm* localtime_r(const time_t* moment, struct tm* broken_down) 
   return next(moment, broken_down);
 }
 
+}  // namespace
+
+extern "C" struct tm* localtime_r(const time_t* moment, struct tm* broken_down) {
+  static const auto next = Next<Conversion>("localtime_r");
+  return PlannedConversion(next, moment, broken_down);
+}
+
 extern "C" struct tm* gmtime_r(const time_t* moment, struct tm* broken_down) {
-  using Convert = struct tm* (*)(const time_t*, struct tm*);
-  static const auto next = Next<Convert>("gmtime_r");
-  if (CallFaults::Fails(CallKind::kClockRead)) {
-    errno = EOVERFLOW;
-    return nullptr;
-  }
-  return next(moment, broken_down);
+  static const auto next = Next<Conversion>("gmtime_r");
+  return PlannedConversion(next, moment, broken_down);
 }
 
 extern "C" locale_t newlocale(int categories, const char* name, locale_t base) {

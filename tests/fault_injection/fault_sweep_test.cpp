@@ -24,7 +24,6 @@
 #include <vector>
 
 #include "monitor/process_end.h"
-#include "monitor/process_modules.h"
 #include "monitor/program_modules.h"
 #include "monitor/time_stamp.h"
 #include "platform/code_address.h"
@@ -33,6 +32,7 @@
 #include "tests/fault_injection/scripted_monitor_run.h"
 #include "tests/support/child_process.h"
 #include "tests/support/failing_allocation.h"
+#include "tests/support/started_error_handling.h"
 
 namespace {
 
@@ -128,12 +128,7 @@ void ExpectFailureReport(const ChildOutcome& outcome, const std::string& class_n
 void CheckEscapeInChild(const FaultPlan& plan, const RunResult& run) {
   SCOPED_TRACE("plan " + plan.Text() + " in a child process");
   ChildOutcome outcome = RunInChild([&plan] {
-    ConsoleMode = true;
-    RuntimeCoreModule runtime_core;
-    ErrorMachineryModule error_machinery;
-    StartupSequence sequence({&runtime_core, &error_machinery});
-    sequence.RunStartup();
-    SetProcessStartupSequence(&sequence);
+    StartedErrorHandling error_handling;
     RunScripted(plan, Escapes::kTopLevelHandler);
     std::_Exit(3);  // nothing left the monitor
   });
