@@ -98,3 +98,13 @@ function(status_monitor_check_limit name value pointer_size)
       "${name} '${value}' is not a valid byte count; it must be a whole number from 1 to ${max}")
   endif()
 endfunction()
+
+# status_monitor_check_dead_path_timeout(NAME VALUE): whole seconds from 0
+# (no dead-path detection) to 65535. Half of it becomes the keep-alive idle
+# time, for which Linux takes at most 32767 seconds.
+function(status_monitor_check_dead_path_timeout name value)
+  if(NOT value MATCHES "^(0|[1-9][0-9]?[0-9]?[0-9]?[0-9]?)$" OR value GREATER 65535)
+    message(FATAL_ERROR
+      "${name} '${value}' is not a valid time-out; it must be a whole number of seconds from 0 (off) to 65535")
+  endif()
+endfunction()

@@ -4,7 +4,8 @@
 
 #include "monitor/run_monitor.h"
 
-#if !defined(STATUS_SERVER_HOST) || !defined(STATUS_SERVER_PORT) || !defined(RECEIVED_TEXT_LIMIT)
+#if !defined(STATUS_SERVER_HOST) || !defined(STATUS_SERVER_PORT) || \
+    !defined(RECEIVED_TEXT_LIMIT) || !defined(DEAD_PATH_TIMEOUT_S)
 #error "Build this file through add_status_monitor_settings() in monitor/CMakeLists.txt"
 #endif
 
@@ -13,6 +14,7 @@ MonitorSettings BuiltInMonitorSettings() {
   settings.status_server_host = STATUS_SERVER_HOST;
   settings.status_server_port = STATUS_SERVER_PORT;
   settings.received_text_limit = RECEIVED_TEXT_LIMIT;
+  settings.dead_path_timeout_s = DEAD_PATH_TIMEOUT_S;
   return settings;
 }
 

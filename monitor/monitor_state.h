@@ -18,6 +18,9 @@ struct MonitorSettings {
   std::string status_server_host;
   std::int32_t status_server_port = 80;
   std::size_t received_text_limit = std::size_t{64} * 1024 * 1024;
+  /// Seconds within which a dead path to the server is noticed; 0: never,
+  /// the connection then waits for bytes without any bound.
+  std::int32_t dead_path_timeout_s = 0;
 };
 
 /// What the monitor uses besides its client. The process passes the real

@@ -14,15 +14,16 @@ add_library(monitor_process STATIC
 )
 target_link_libraries(monitor_process PUBLIC monitor_core transport platform runtime)
 
-# add_status_monitor_executable(NAME HOST PORT LIMIT)
+# add_status_monitor_executable(NAME HOST PORT LIMIT [DEAD_PATH_TIMEOUT_S])
 #
 # Builds the status monitor program as executable NAME, talking to HOST:PORT
-# and collecting at most LIMIT bytes while waiting for the end of a record.
+# and collecting at most LIMIT bytes while waiting for the end of a record;
+# the dead-path time-out is the build's unless given.
 # Every variant shares all objects but the settings; the sockets library is
 # built beside it (the program loads it from its own directory).
 function(add_status_monitor_executable name host port limit)
   add_executable(${name} ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/main.cpp)
-  add_status_monitor_settings(${name} "${host}" "${port}" "${limit}")
+  add_status_monitor_settings(${name} "${host}" "${port}" "${limit}" ${ARGN})
   target_link_libraries(${name} PRIVATE monitor_process)
   if(TARGET ws2_32)
     add_dependencies(${name} ws2_32)

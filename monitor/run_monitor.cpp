@@ -177,6 +177,7 @@ void RunMonitor(const MonitorSettings& settings, const MonitorServices& services
   state.StatusClient->SetPort(settings.status_server_port);
   state.TraceCode = 120;
   state.StatusClient->SetHost(settings.status_server_host);
+  state.StatusClient->DeadPathTimeoutS = settings.dead_path_timeout_s;
   state.WasConnected = true;
   state.TraceCode = 200;
   state.RequestPath = "/";

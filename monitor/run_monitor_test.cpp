@@ -104,7 +104,11 @@ class ScriptedServer {
       if (stop_) return;
       ScopedFd connection = testing_support::AcceptConnection(listener_.Get());
       if (i + 1 == scripts_.size()) {  // refuse from now on, before the client can retry
+        // Bound again at once, not listening: a port left free could become
+        // the local port of the client's next connect, which would then
+        // connect to itself.
         listener_ = ScopedFd();
+        listener_ = testing_support::BindLoopback(port_);
       }
       Peer peer(connection.Get(), stop_);
       scripts_[i](peer);
@@ -118,7 +122,7 @@ class ScriptedServer {
   std::thread thread_;
 };
 
-// A port on which nothing listens: bound once, then released.
+// A port on which nothing listens (kept bound, never listening).
 int RefusingPort() { return testing_support::RefusedPort(); }
 
 const std::string kRecord =
@@ -183,6 +187,17 @@ TEST_F(RunMonitorTest, NoServerReachableRetriesAfterTwoSecondsForever) {
             sink_.Written());
   EXPECT_EQ((std::vector<std::int32_t>{2000, 2000, 2000}), pauses_);
   EXPECT_EQ(1100, state_.TraceCode);
+}
+
+// The build's setting goes to the client; a monitor built with 0 (the
+// settings' default) asks for no dead-path detection.
+TEST_F(RunMonitorTest, DeadPathTimeOutReachesTheClient) {
+  EXPECT_EQ(MonitorSettings{}.dead_path_timeout_s, 0);
+  settings_.dead_path_timeout_s = 42;
+  stop_after_pauses_ = 1;
+  Run(RefusingPort());
+  ASSERT_NE(state_.StatusClient, nullptr);
+  EXPECT_EQ(state_.StatusClient->DeadPathTimeoutS, 42);
 }
 
 TEST_F(RunMonitorTest, RecordThenCloseAfterTheNextRequest) {

@@ -26,6 +26,13 @@ inline constexpr int kSockStream = 1;
 inline constexpr int kSockDgram = 2;
 inline constexpr int kIpProtoTcp = 6;
 inline constexpr int kTcpNoDelay = 1;
+// Options of level IPPROTO_TCP for detecting a dead path. Times are whole
+// seconds. Windows takes the keep-alive ones from Windows 10 1709 on and the
+// maximum retransmission time from Vista on; older systems refuse them.
+inline constexpr int kTcpKeepIdle = 3;    // idle time before the first probe
+inline constexpr int kTcpMaxRt = 5;       // longest wait for an acknowledgement
+inline constexpr int kTcpKeepCnt = 16;    // unanswered probes that end the connection
+inline constexpr int kTcpKeepIntvl = 17;  // time between probes
 
 // Socket-level options use the Windows numbering.
 inline constexpr int kSolSocket = 0xFFFF;

@@ -5,6 +5,7 @@
 
 #include "transport/anti_freeze.h"
 #include "transport/connect_thread.h"
+#include "transport/dead_path_detection.h"
 #include "transport/socket_stack.h"
 #include "transport/transport_errors.h"
 
@@ -57,6 +58,9 @@ void TIdIOHandlerSocket::ConnectToPeer(const std::string& host, std::int32_t por
   } else {
     SocketStack->CheckSocketResult(socket_->ConnectSocket(ws::kAfInet));
   }
+  // Set on the connected socket only: before the connect, the user time-out
+  // would also cut the connect short, which has its own time-out.
+  if (DeadPathTimeoutS > 0) EnableDeadPathDetection(*socket_, DeadPathTimeoutS);
 }
 
 void TIdIOHandlerSocket::TimedConnect(std::int32_t timeout_ms) {

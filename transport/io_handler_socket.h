@@ -34,6 +34,9 @@ class TIdIOHandlerSocket : public TIdIOHandler {
   void SetSocksInfo(TIdSocksInfo* info);
 
   bool UseNagle = true;
+  /// Seconds within which a dead path is noticed on the connected socket
+  /// (see dead_path_detection.h); 0, the default, sets no option at all.
+  std::int32_t DeadPathTimeoutS = 0;
 
  protected:
   void Notification(TComponent* component, TOperation operation) override;

@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <vector>
 
+#include "transport/dead_path_detection.h"
 #include "transport/scoped_stack_class.h"
+#include "transport/socket_stack.h"
 #include "transport/testing/fault_injecting_stack.h"
 #include "transport/testing/loopback_peer.h"
 #include "transport/transport_errors.h"
@@ -65,6 +68,30 @@ TEST_F(SocketLayerTest, DirectConnectToARefusingPortRaisesTheSocketError) {
   }
 }
 
+// A socket bound to the very address and port it connects to, where nothing
+// listens, connects to itself by TCP's simultaneous open; what it stands for
+// is a refused connect, and it is reported so, by either kind of connect.
+TEST_F(SocketLayerTest, ConnectionToItselfIsReportedAsRefused) {
+  for (int timeout_ms : {0, 50000}) {
+    SCOPED_TRACE(timeout_ms);
+    int port = 0;
+    { ScopedFd probe = testing_support::ListenOnLoopback(1, &port); }  // free again
+    handler_->OpenIO();
+    try {
+      handler_->ConnectToPeer("127.0.0.1", port, "127.0.0.1", port, 0, 0, timeout_ms);
+      FAIL() << "connected to itself";
+    } catch (const EIdException& e) {
+      EXPECT_EQ(e.Message(), "Socket Error # 10061\r\nConnection refused.");
+      EXPECT_STREQ(e.ClassName(), timeout_ms == 0 ? "EIdSocketError" : "EIdConnectException");
+    }
+    // It did connect: the refreshed addresses are its own on both sides.
+    EXPECT_EQ(handler_->Socket()->RemotePort, port);
+    EXPECT_EQ(handler_->Socket()->Port, port);
+    handler_->CloseIO();
+    EXPECT_FALSE(handler_->IsOpen());
+  }
+}
+
 TEST_F(SocketLayerTest, UnresolvableNameFailsAfterResolvingStatusBeforeConnecting) {
   try {
     Connect("no-such-host.invalid", 80, 50000);
@@ -120,6 +147,101 @@ TEST_F(SocketLayerTest, NagleOptionIsSetAfterResolvingAndBeforeConnecting) {
                                                  "Connecting to 127.0.0.1.", "(option set)"}));
 }
 
+TEST(DeadPathTimingsTest, SpreadTheProbesOverTheSecondHalf) {
+  struct Case {
+    std::int32_t timeout_s;
+    DeadPathTimings expected;
+  } cases[] = {
+      {120, {60, 10, 6, 120}},  // the default
+      {10, {5, 1, 5, 10}},      // one-second probes: five fit
+      {3, {1, 1, 2, 3}},
+      {2, {1, 1, 1, 2}},
+      {1, {1, 1, 1, 1}},  // no shorter idle time or interval exists
+      {65535, {32767, 5461, 6, 65535}},
+  };
+  for (const Case& c : cases) {
+    DeadPathTimings got = DeadPathTimingsFor(c.timeout_s);
+    EXPECT_EQ(got.idle_s, c.expected.idle_s) << c.timeout_s;
+    EXPECT_EQ(got.interval_s, c.expected.interval_s) << c.timeout_s;
+    EXPECT_EQ(got.probe_count, c.expected.probe_count) << c.timeout_s;
+    EXPECT_EQ(got.user_timeout_s, c.expected.user_timeout_s) << c.timeout_s;
+    EXPECT_LE(got.idle_s + got.interval_s * got.probe_count, std::max(c.timeout_s, 2))
+        << c.timeout_s;
+  }
+}
+
+TEST_F(SocketLayerTest, DeadPathOptionsAreSetOnTheConnectedSocketOnly) {
+  using Call = FaultPlan::OptionCall;
+  const std::vector<Call> for_ten_seconds{
+      {ws::kIpProtoTcp, ws::kTcpKeepIdle, 5}, {ws::kIpProtoTcp, ws::kTcpKeepIntvl, 1},
+      {ws::kIpProtoTcp, ws::kTcpKeepCnt, 5},  {ws::kSolSocket, ws::kSoKeepAlive, 1},
+      {ws::kIpProtoTcp, ws::kTcpMaxRt, 10},
+  };
+  LoopbackPeer peer([](int fd) { testing_support::ReadSome(fd, 1); });
+  struct Case {
+    const char* what;
+    std::int32_t timeout_s;
+    int port;
+    std::vector<Call> expected;
+  } cases[] = {
+      {"off: not a single option", 0, peer.port(), {}},
+      {"on", 10, peer.port(), for_ten_seconds},
+      {"refused connect: nothing to set", 10, testing_support::RefusedPort(), {}},
+  };
+  for (const Case& c : cases) {
+    FaultPlan::Get().Clear();
+    handler_->CloseIO();
+    handler_->OpenIO();
+    handler_->DeadPathTimeoutS = c.timeout_s;
+    try {
+      Connect("127.0.0.1", c.port, 0);
+    } catch (const EIdSocketError&) {
+      EXPECT_EQ(c.port, testing_support::RefusedPort()) << c.what;
+    }
+    EXPECT_EQ(FaultPlan::Get().OptionCalls(), c.expected) << c.what;
+  }
+}
+
+#if !defined(_WIN32)
+// The system keeps what it took: read back through our sockets library. (What
+// the Windows library accepts depends on the Windows version; see README.)
+TEST_F(SocketLayerTest, DeadPathOptionsReachTheSocket) {
+  LoopbackPeer peer([](int fd) { testing_support::ReadSome(fd, 1); });
+  handler_->DeadPathTimeoutS = 120;
+  Connect("127.0.0.1", peer.port(), 0);
+  auto read = [&](int level, int option) {
+    std::int32_t value = -1;
+    int length = sizeof value;
+    EXPECT_EQ(
+        SocketStack->SockGetOption(handler_->Socket()->SocketId, level, option, &value, &length), 0)
+        << option;
+    return value;
+  };
+  EXPECT_EQ(read(ws::kSolSocket, ws::kSoKeepAlive), 1);
+  EXPECT_EQ(read(ws::kIpProtoTcp, ws::kTcpKeepIdle), 60);
+  EXPECT_EQ(read(ws::kIpProtoTcp, ws::kTcpKeepIntvl), 10);
+  EXPECT_EQ(read(ws::kIpProtoTcp, ws::kTcpKeepCnt), 6);
+  EXPECT_EQ(read(ws::kIpProtoTcp, ws::kTcpMaxRt), 120);
+}
+#endif
+
+// A system that refuses every one of them (an old kernel, an old Windows)
+// still connects, without the detection; each option was still tried.
+TEST_F(SocketLayerTest, RefusedDeadPathOptionsDoNotStopTheConnect) {
+  LoopbackPeer peer([](int fd) { testing_support::ReadSome(fd, 1); });
+  FaultPlan::Get().Fail(testing_support::StackOperation::kSetOption, 10042, 5);
+  handler_->DeadPathTimeoutS = 10;
+  Connect("127.0.0.1", peer.port(), 50000);
+  EXPECT_TRUE(handler_->IsOpen());
+  EXPECT_EQ(FaultPlan::Get().OptionCalls().size(), 5u);
+  std::int32_t on = -1;
+  int length = sizeof on;
+  ASSERT_EQ(SocketStack->SockGetOption(handler_->Socket()->SocketId, ws::kSolSocket,
+                                       ws::kSoKeepAlive, &on, &length),
+            0);
+  EXPECT_EQ(on, 0);
+}
+
 TEST_F(SocketLayerTest, WaitReadableReportsDataAndCloseAndFailsAfterCloseIO) {
   LoopbackPeer peer([](int fd) {
     testing_support::WriteAll(fd, "x");
@@ -158,7 +280,9 @@ ScopedFd Occupy(int port) { return testing_support::BindLoopback(port); }
 PortRange HoldThreePorts() {
   for (int attempt = 0; attempt < 50; ++attempt) {
     PortRange range;
-    range.low = testing_support::RefusedPort();
+    // A port free a moment ago; held at once below, and tried again when
+    // someone took it in between.
+    { ScopedFd probe = testing_support::ListenOnLoopback(1, &range.low); }
     if (range.low > 65000) continue;
     for (int i = 0; i < 3; ++i) {
       ScopedFd fd = Occupy(range.low + i);

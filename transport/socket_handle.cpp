@@ -33,6 +33,14 @@ int TIdSocketHandle::ConnectSocket(int family) {
   if (result != ws::kSocketError) {
     RefreshLocal();
     RefreshPeer();
+    // TCP's simultaneous open lets a socket whose local port happens to be
+    // the target port connect to itself, when nothing listens there on the
+    // same host: it would then read back its own requests. That is the
+    // refusal it really is. The socket stays allocated like that of any
+    // failed connect, for the caller's failure path to close.
+    if (IP == RemoteIP && Port == RemotePort) {
+      SocketStack->RaiseSocketFailure(ws::kWsaEConnRefused);
+    }
   }
   return result;
 }

@@ -22,7 +22,9 @@ class TIdSocketHandle {
   /// and SocketId keeps its stale value. Nothing when not allocated.
   virtual void ShutAndClose(bool reset_local);
   /// The platform connect to RemoteIP:RemotePort, unchecked; on success the
-  /// local and peer addresses are refreshed (which raises on failure).
+  /// local and peer addresses are refreshed (which raises on failure). A
+  /// socket that connected to itself raises EIdSocketError 10061, as the
+  /// refused connect it stands for.
   virtual int ConnectSocket(int family);
   virtual int ReceiveDatagram(void* buffer, int length, int flags, std::string* sender_ip,
                               int* sender_port);

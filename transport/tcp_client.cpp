@@ -14,6 +14,9 @@ void TIdTCPClient::OpenConnection(std::int32_t timeout_ms) {
     handler->OnStatus = OnStatus;
     owns_io_handler_ = true;
   }
+  if (owns_io_handler_) {
+    static_cast<TIdIOHandlerSocket*>(IOHandler())->DeadPathTimeoutS = DeadPathTimeoutS;
+  }
   try {
     IOHandler()->OpenIO();
     ClearInputState();

@@ -31,6 +31,9 @@ class TIdTCPClient : public TIdTCPConnection {
   std::int32_t BoundPort = 0;
   std::int32_t BoundPortHigh = 0;
   std::int32_t BoundPortLow = 0;
+  /// Given to the I/O handler that the client creates itself, at every
+  /// connect (TIdIOHandlerSocket::DeadPathTimeoutS); 0 by default.
+  std::int32_t DeadPathTimeoutS = 0;
   TNotifyEvent OnConnected;
 
  protected:

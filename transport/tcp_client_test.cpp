@@ -344,6 +344,23 @@ TEST_F(ClientTest, RefusedConnectSendsNoDisconnectNotification) {
   EXPECT_TRUE(client_->CloseSeen());
 }
 
+// The client's setting reaches the handler it makes, at every connect; a
+// client left at the default sets no option at all.
+TEST_F(ClientTest, DeadPathTimeOutGoesToTheHandlerAtEachConnect) {
+  LoopbackPeer peer([](int fd) { ReadSome(fd, 1); });
+  ConnectTo(peer.port());
+  EXPECT_TRUE(FaultPlan::Get().OptionCalls().empty());
+  client_->CloseConnection();
+  client_->DeadPathTimeoutS = 120;
+  ConnectTo(peer.port());
+  auto* handler = static_cast<TIdIOHandlerSocket*>(client_->IOHandler());
+  EXPECT_EQ(handler->DeadPathTimeoutS, 120);
+  auto calls = FaultPlan::Get().OptionCalls();
+  ASSERT_EQ(calls.size(), 5u);
+  EXPECT_EQ(calls.back().option, ws::kTcpMaxRt);
+  EXPECT_EQ(calls.back().value, 120);
+}
+
 // --- intercepts -----------------------------------------------------------------
 
 TEST_F(ClientTest, InterceptsSeeAndRewriteTrafficInChainOrder) {

@@ -19,12 +19,13 @@ namespace wsposix {
 namespace {
 
 enum class Value {
-  kInt,         // a 32-bit integer or BOOL, the same on both sides
-  kBufferSize,  // an int that Linux doubles for its bookkeeping
-  kLinger,      // ws::Linger {u16, u16} against struct linger {int, int}
-  kMillis,      // a 32-bit millisecond count against struct timeval
-  kError,       // read only: a pending errno, reported in Windows numbering
-  kType,        // read only: the socket type
+  kInt,              // a 32-bit integer or BOOL, the same on both sides
+  kBufferSize,       // an int that Linux doubles for its bookkeeping
+  kLinger,           // ws::Linger {u16, u16} against struct linger {int, int}
+  kMillis,           // a 32-bit millisecond count against struct timeval
+  kSecondsAsMillis,  // Windows' seconds against the system's milliseconds
+  kError,            // read only: a pending errno, reported in Windows numbering
+  kType,             // read only: the socket type
   kReadOnlyInt,
 };
 
@@ -52,6 +53,12 @@ constexpr Option kOptions[] = {
     {ws::kSolSocket, ws::kSoError, SOL_SOCKET, SO_ERROR, Value::kError},
     {ws::kSolSocket, ws::kSoType, SOL_SOCKET, SO_TYPE, Value::kType},
     {ws::kIpProtoTcp, ws::kTcpNoDelay, IPPROTO_TCP, TCP_NODELAY, Value::kInt},
+    {ws::kIpProtoTcp, ws::kTcpKeepIdle, IPPROTO_TCP, TCP_KEEPIDLE, Value::kInt},
+    {ws::kIpProtoTcp, ws::kTcpKeepIntvl, IPPROTO_TCP, TCP_KEEPINTVL, Value::kInt},
+    {ws::kIpProtoTcp, ws::kTcpKeepCnt, IPPROTO_TCP, TCP_KEEPCNT, Value::kInt},
+    // Both bound how long sent data may stay unacknowledged before the
+    // connection is given up; Windows counts seconds, Linux milliseconds.
+    {ws::kIpProtoTcp, ws::kTcpMaxRt, IPPROTO_TCP, TCP_USER_TIMEOUT, Value::kSecondsAsMillis},
 };
 
 const Option* FindOption(int level, int name) {
@@ -99,6 +106,14 @@ int SetValue(int fd, const Option& option, const char* value) {
       timeval system{static_cast<time_t>(ms / 1000), static_cast<suseconds_t>(ms % 1000 * 1000)};
       return set(&system, sizeof system);
     }
+    case Value::kSecondsAsMillis: {
+      std::int32_t seconds = ReadInt32(value);
+      if (seconds < 0 || seconds > static_cast<std::int32_t>(UINT_MAX / 1000)) {
+        return Fail(kWsaEInval);
+      }
+      unsigned int ms = static_cast<unsigned int>(seconds) * 1000U;
+      return set(&ms, sizeof ms);
+    }
     default:  // read-only options
       return Fail(kWsaENoProtoOpt);
   }
@@ -139,6 +154,12 @@ int GetValue(int fd, const Option& option, char* value, int* length) {
       if (get(&system, sizeof system) != 0) return ws::kSocketError;
       long long ms = static_cast<long long>(system.tv_sec) * 1000 + system.tv_usec / 1000;
       WriteInt32(static_cast<std::int32_t>(ms > UINT32_MAX ? UINT32_MAX : ms), value, length);
+      return 0;
+    }
+    case Value::kSecondsAsMillis: {
+      unsigned int ms = 0;
+      if (get(&ms, sizeof ms) != 0) return ws::kSocketError;
+      WriteInt32(static_cast<std::int32_t>(ms / 1000), value, length);
       return 0;
     }
     default: {

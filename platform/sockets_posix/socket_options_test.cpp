@@ -1,5 +1,7 @@
 // Socket options in Windows numbering and layouts.
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 
 #include <chrono>
@@ -44,6 +46,11 @@ TEST_F(SocketOptionsTest, ValuesRoundTrip) {
       {"SO_RCVTIMEO", ws::kSolSocket, ws::kSoRcvTimeo, 1500},
       {"SO_SNDTIMEO", ws::kSolSocket, ws::kSoSndTimeo, 2000},
       {"SO_RCVTIMEO none", ws::kSolSocket, ws::kSoRcvTimeo, 0},
+      {"TCP_KEEPIDLE", ws::kIpProtoTcp, ws::kTcpKeepIdle, 60},
+      {"TCP_KEEPINTVL", ws::kIpProtoTcp, ws::kTcpKeepIntvl, 10},
+      {"TCP_KEEPCNT", ws::kIpProtoTcp, ws::kTcpKeepCnt, 6},
+      {"TCP_MAXRT", ws::kIpProtoTcp, ws::kTcpMaxRt, 120},
+      {"TCP_MAXRT none", ws::kIpProtoTcp, ws::kTcpMaxRt, 0},
   };
   for (const Case& c : cases) {
     WsSocket s(ws2.socket(ws::kAfInet, ws::kSockStream, 0));
@@ -73,6 +80,51 @@ TEST_F(SocketOptionsTest, LingerUsesTheWindowsRecord) {
             0);
   EXPECT_EQ(system.l_onoff, 1);
   EXPECT_EQ(system.l_linger, 7);
+}
+
+// The system takes the keep-alive times in seconds as Windows does, and the
+// longest retransmission time in milliseconds where Windows counts seconds.
+TEST_F(SocketOptionsTest, DeadPathOptionsReachTheSystemInItsUnits) {
+  WsSocket s(ws2.socket(ws::kAfInet, ws::kSockStream, 0));
+  const int fd = static_cast<int>(s.get());
+  struct Case {
+    const char* what;
+    int ws_name;
+    std::int32_t value;
+    int name;
+    unsigned int system_value;
+  } cases[] = {
+      {"idle", ws::kTcpKeepIdle, 5, TCP_KEEPIDLE, 5},
+      {"interval", ws::kTcpKeepIntvl, 2, TCP_KEEPINTVL, 2},
+      {"count", ws::kTcpKeepCnt, 3, TCP_KEEPCNT, 3},
+      {"user time-out", ws::kTcpMaxRt, 10, TCP_USER_TIMEOUT, 10000},
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(SetInt(s.get(), ws::kIpProtoTcp, c.ws_name, c.value), 0) << c.what;
+    unsigned int system = 0;
+    socklen_t length = sizeof system;
+    ASSERT_EQ(getsockopt(fd, IPPROTO_TCP, c.name, &system, &length), 0) << c.what;
+    EXPECT_EQ(system, c.system_value) << c.what;
+  }
+}
+
+TEST_F(SocketOptionsTest, DeadPathValuesOutOfRangeAreRefusedAsInvalid) {
+  WsSocket s(ws2.socket(ws::kAfInet, ws::kSockStream, 0));
+  struct Case {
+    const char* what;
+    int name;
+    std::int32_t value;
+  } cases[] = {
+      {"negative time-out", ws::kTcpMaxRt, -1},
+      {"time-out beyond the system's milliseconds", ws::kTcpMaxRt, 4294968},
+      {"no idle time", ws::kTcpKeepIdle, 0},
+      {"idle beyond the system's limit", ws::kTcpKeepIdle, 32768},
+      {"probe count beyond the system's limit", ws::kTcpKeepCnt, 128},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(SetInt(s.get(), ws::kIpProtoTcp, c.name, c.value), -1) << c.what;
+    EXPECT_EQ(ws2.WSAGetLastError(), 10022) << c.what;
+  }
 }
 
 TEST_F(SocketOptionsTest, TypeAndPendingErrorAreReportedInWindowsNumbers) {

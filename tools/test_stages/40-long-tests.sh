@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Long tests, outside the main ctest run: the fault-matrix case that waits out
 # the monitor's 50 s connect time-out against a listener that never completes
-# a connect (ctest label "long", registered only with LONG_TESTS=ON), and a
-# short soak (200 cycles against the misbehaving demo server, at most 120 s)
-# whose descriptors and threads must stay equal and resident memory within
-# 1 MiB. The two run side by side, on ports of their own: about 2 minutes
-# after the build on a 2-core machine.
+# a connect and the dead-path cases in network namespaces (about 30 s; root,
+# else skipped with the reason), both ctest label "long", registered only with
+# LONG_TESTS=ON; and a short soak (200 cycles against the misbehaving demo
+# server, at most 120 s) whose descriptors and threads must stay equal and
+# resident memory within 1 MiB. The tests and the soak run side by side, on
+# ports of their own: about 2 minutes after the build on a 2-core machine.
 set -euo pipefail
 # shellcheck source=tools/test_stages/stage_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/stage_lib.sh"
@@ -16,7 +17,7 @@ soak_port=47833
 run cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWARNINGS_AS_ERRORS=ON \
   -DLONG_TESTS=ON -DSTATUS_SERVER_HOST=localhost -DSTATUS_SERVER_PORT="$soak_port"
 run cmake --build "$build" -j "$jobs" --target fault_matrix_test status-monitor demo-status-server \
-  soak-driver
+  soak-driver status-monitor-dead-path status-monitor-dead-path-off
 
 echo "+ ctest --test-dir $build -L long --output-on-failure --timeout 300 &" >&2
 ctest --test-dir "$build" -L long --output-on-failure --timeout 300 &

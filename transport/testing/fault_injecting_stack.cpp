@@ -1,5 +1,7 @@
 #include "transport/testing/fault_injecting_stack.h"
 
+#include <cstring>
+
 namespace testing_support {
 namespace {
 
@@ -41,9 +43,9 @@ std::vector<FaultPlan::OptionCall> FaultPlan::OptionCalls() {
   return options_;
 }
 
-void FaultPlan::RecordOption(int level, int option) {
+void FaultPlan::RecordOption(int level, int option, std::int32_t value) {
   std::lock_guard<std::mutex> lock(mutex_);
-  options_.push_back({level, option});
+  options_.push_back({level, option, value});
 }
 
 int FaultInjectingStack::Inject(StackOperation operation) {
@@ -87,7 +89,9 @@ ws::Socket FaultInjectingStack::SockCreate(int family, int type, int protocol) {
 
 int FaultInjectingStack::SockSetOption(ws::Socket s, int level, int option, const void* value,
                                        int length) {
-  FaultPlan::Get().RecordOption(level, option);
+  std::int32_t four_bytes = 0;
+  if (value != nullptr && length == sizeof four_bytes) std::memcpy(&four_bytes, value, length);
+  FaultPlan::Get().RecordOption(level, option, four_bytes);
   int injected = Inject(StackOperation::kSetOption);
   return injected <= 0 ? -1 : ForwardingStack::SockSetOption(s, level, option, value, length);
 }

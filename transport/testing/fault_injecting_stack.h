@@ -6,6 +6,7 @@
 //   ScopedStackClass stack_class(&StackClassOf<FaultInjectingStack>);
 
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -40,9 +41,11 @@ class FaultPlan {
   struct OptionCall {
     int level;
     int option;
+    std::int32_t value;  // a four-byte value, else 0
+    bool operator==(const OptionCall&) const = default;
   };
   std::vector<OptionCall> OptionCalls();
-  void RecordOption(int level, int option);
+  void RecordOption(int level, int option, std::int32_t value);
 
  private:
   struct Planned {

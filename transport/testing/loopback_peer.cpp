@@ -202,9 +202,23 @@ BlackholeListener::BlackholeListener() {
 }
 
 int RefusedPort() {
-  int port = 0;
-  { ScopedFd fd = ListenOnLoopback(1, &port); }  // closed again: nothing listens there now
-  return port;
+  // A port merely freed again could be handed out as the local port of the
+  // very connect that targets it, and a socket connecting to its own address
+  // and port connects to itself. Bound for the whole process, never listening,
+  // the port refuses every connect and is no one's local port.
+  static const ScopedFd bound = [] {
+    ScopedFd fd(NewSocket(false));
+    sockaddr_in address = Loopback(0);
+    if (fd.Get() < 0 ||
+        bind(Native(fd.Get()), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+      throw std::runtime_error("bind failed");
+    }
+    return fd;
+  }();
+  sockaddr_in address{};
+  AddressLength length = sizeof address;
+  getsockname(Native(bound.Get()), reinterpret_cast<sockaddr*>(&address), &length);
+  return ntohs(address.sin_port);
 }
 
 void WriteAll(int fd, const std::string& bytes) {

@@ -84,7 +84,9 @@ class BlackholeListener {
   int port_ = 0;
 };
 
-/// A port on 127.0.0.1 that nothing listens on (connects are refused).
+/// A port on 127.0.0.1 that nothing listens on (connects are refused). The
+/// same port every time: a socket stays bound to it, without listening, for
+/// the life of the process.
 int RefusedPort();
 
 void WriteAll(int fd, const std::string& bytes);
