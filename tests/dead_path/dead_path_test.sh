@@ -52,7 +52,7 @@ start_server() {  # start_server EVENTS RECORD_ID [HOLD_FILE]
   [[ -n ${3:-} ]] && hold=(--hold-first "$3")
   python3 "$here/status_server.py" --port "$port" --events "$1" --record-id "$2" "${hold[@]}" &
   server=$!
-  wait_for "$1" '^listening$' 10 || fail "the server did not start"
+  wait_for "$1" '^listening$' 30 || fail "the server did not start within 30 s"
 }
 
 # Takes the path down and makes the server's side vanish; sets down_at.
@@ -96,7 +96,9 @@ run_case() {
     unacknowledged) start_server "$work/events.1" 1 "$work/answer" ;;
     *) start_server "$work/events.1" 1 ;;
   esac
-  "$monitor" >"$log" 2>&1 &
+  # On a pseudo-terminal (script), where the monitor writes each line at
+  # once; into a file it would write in blocks and hold back the last lines.
+  script -qfec "$monitor" "$log" </dev/null >/dev/null 2>&1 &
   monitor_pid=$!
   case $name in
     long-poll | long-poll-off)
