@@ -16,7 +16,8 @@
 #      journal is a fragment;
 #   8. two instances of status-monitor@.service against two servers at once,
 #      each with its own lines; an instance with a bad name fails at once,
-#      the usage in its journal, and is not restarted.
+#      the usage in its journal, and is not restarted;
+#   9. dpkg --purge stops the instances that still run.
 # Prints the figures: latency from send to journal, restart time, exposure.
 #
 # The root file system. debootstrap would take 5 to 6 minutes and a mirror;
@@ -358,7 +359,6 @@ own_lines() { # INSTANCE HOST FIRST_ID: its reports are its server's, and enough
 }
 own_lines "$instance_b" localhost 2001
 own_lines "$instance_c" 127.0.0.1 3001
-in_container systemctl stop "$instance_b" "$instance_c" status-server-b.service status-server-c.service
 
 # A bad instance name: failed at once, the usage in its journal, no restart.
 for bad in 'localhost:0' 'bad_host' 'localhost:80:81'; do
@@ -379,6 +379,13 @@ for bad in 'localhost:0' 'bad_host' 'localhost:80:81'; do
 done
 echo "systemd: bad instance names fail at start, not restarted; systemctl status shows:" >&2
 in_container systemctl status --no-pager --lines=5 'status-monitor@localhost:0.service' >&2 || true
+
+# Removing the package stops every instance that still runs.
+[[ $(in_container systemctl is-active "$instance_b" "$instance_c" | sort -u) == active ]] ||
+  fail "the template instances ended by themselves"
+run in_container dpkg --purge status-monitor
+left=$(in_container systemctl list-units --no-legend --plain --state=active 'status-monitor*')
+[[ -z $left ]] || fail "still running after dpkg --purge: $left"
 
 echo "systemd: latency at most $max_latency s (last before quiet: $last_latency s)," \
   "restart $restart_s s, exposure $exposure_plain / $exposure_instance," \
