@@ -5,9 +5,9 @@ Listens on 127.0.0.1:PORT and, on every connection, answers each "GET /"
 request line with the next status-change record, at most one record per
 PACE seconds. Record ids count up from FIRST_ID across connections; after
 COUNT records in all it goes quiet: connections stay open and requests are
-read, but nothing more is sent. Each record is logged on standard output the
-moment its last byte was handed to the kernel, as "sent ID SECONDS" with
-the wall clock, so that the stage can time the journal against it; its
+read, but nothing more is sent. Each record is logged on standard output as
+"sent ID SECONDS", the wall clock just before its bytes were handed to the
+kernel (one send), so that the stage can time the journal against it; its
 text is logged as "record ID TEXT". SIGTERM closes every connection and
 ends the server.
 """
@@ -59,9 +59,10 @@ def main():
         if waiting and next_id < first_id + count and time.monotonic() >= last_sent + pace:
             connection = waiting.pop(0)
             text = record(next_id)
+            sent_at = time.time()
             connection.sendall(text.encode())
             last_sent = time.monotonic()
-            print("sent %d %.6f" % (next_id, time.time()), flush=True)
+            print("sent %d %.6f" % (next_id, sent_at), flush=True)
             print("record %d %s" % (next_id, text), flush=True)
             next_id += 1
 
