@@ -55,6 +55,10 @@ void TextOutput::WriteOutOpenLine() {
   if (reader_ == StreamReader::kJournal) Flush();
 }
 
+void TextOutput::EndOpenLine() {
+  if (reader_ == StreamReader::kJournal && line_open_) EndJournalLine();
+}
+
 void TextOutput::Append(std::string_view text, LineLevel level) {
   OpenOnce();
   switch (reader_) {

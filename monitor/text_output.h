@@ -72,6 +72,12 @@ class TextOutput {
   /// a terminal has nothing buffered. Raises EInOutError like a statement.
   void WriteOutOpenLine();
 
+  /// For the journal, ends a line that the echo left open (its line feed
+  /// and a write-out), so that what another writer puts into the same stream
+  /// next starts a line of its own. Does nothing for any other reader, or
+  /// when no line is open. Raises EInOutError like a statement.
+  void EndOpenLine();
+
   /// Bytes waiting in the buffer.
   std::size_t Pending() const { return used_; }
 
