@@ -142,7 +142,8 @@ nspawn_pid=$!
 leader=
 for _ in $(seq 300); do
   kill -0 "$nspawn_pid" 2>/dev/null || fail "systemd-nspawn ended before the container booted"
-  leader=$(ps -o pid= --ppid "$nspawn_pid" | tr -d ' ' | head -n 1)
+  # ps finds nothing (and fails) until systemd-nspawn has forked the container.
+  leader=$(ps -o pid= --ppid "$nspawn_pid" | tr -d " " | head -n 1 || true)
   [[ -n $leader ]] && [[ $(cat "/proc/$leader/comm" 2>/dev/null) == systemd ]] && break
   leader=
   sleep 0.1
