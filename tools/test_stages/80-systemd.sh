@@ -62,11 +62,14 @@ root=$scratch/root
 layers=$scratch/layers
 console=$scratch/console.log
 nspawn_pid=
+leader=
 layers_mounted=
 root_mounted=
 finish() {
   local status=$?
   if [[ -n $nspawn_pid ]] && kill -0 "$nspawn_pid" 2>/dev/null; then
+    # The container's PID 1, should it not be known yet.
+    [[ -n $leader ]] || leader=$(ps -o pid= --ppid "$nspawn_pid" | tr -d " " | head -n 1 || true)
     # SIGTERM makes systemd-nspawn power the container off in order.
     kill -TERM "$nspawn_pid" 2>/dev/null || true
     for _ in $(seq 150); do
@@ -78,6 +81,17 @@ finish() {
       kill -KILL "$nspawn_pid" 2>/dev/null || true
     fi
     wait "$nspawn_pid" 2>/dev/null || true
+  fi
+  # systemd-nspawn may end (or be killed) without taking the container along,
+  # which then lives on in its own namespaces: SIGKILL to its PID 1 ends every
+  # process in them.
+  if [[ -n $leader ]] && kill -0 "$leader" 2>/dev/null; then
+    echo "systemd: the container outlived systemd-nspawn; killing its PID 1" >&2
+    kill -KILL "$leader" 2>/dev/null || true
+    for _ in $(seq 50); do
+      kill -0 "$leader" 2>/dev/null || break
+      sleep 0.1
+    done
   fi
   if ((status != 0)) && [[ -s $console ]]; then
     echo "systemd: the container's console, last lines:" >&2
