@@ -30,7 +30,7 @@ void TextOutput::WriteBytewise(std::string_view bytes, std::size_t* done, LineLe
     // In the journal a write-out can come at any byte (a line end).
     std::size_t part = !open_ || character_device_ || reader_ == StreamReader::kJournal
                            ? 1
-                           : std::min(kBufferSize - used_, bytes.size() - *done);
+                           : std::min(capacity_ - used_, bytes.size() - *done);
     std::string_view statement = bytes.substr(*done, part);
     *done += part;  // a statement that fails counts as done
     Write(statement, level);
@@ -133,12 +133,12 @@ void TextOutput::EndJournalLine() {
 
 void TextOutput::AppendExact(std::string_view text) {
   while (!text.empty()) {
-    std::size_t room = kBufferSize - used_;
+    std::size_t room = capacity_ - used_;
     std::size_t part = std::min(room, text.size());
     std::copy_n(text.data(), part, buffer_.data() + used_);
     used_ += part;
     text.remove_prefix(part);
-    if (used_ == kBufferSize) Flush();
+    if (used_ == capacity_) Flush();
   }
 }
 
@@ -154,6 +154,7 @@ void TextOutput::OpenOnce() {
   open_ = true;
   character_device_ = sink_.IsCharacterDevice();
   reader_ = sink_.Reader();
+  capacity_ = reader_ == StreamReader::kJournal ? kJournalBufferSize : kBufferSize;
 }
 
 TextOutput& StandardOutput() {

@@ -30,7 +30,7 @@ enum class LineLevel : char {
 ///   whichever statement writes it: the echo, a report's values, an error's
 ///   message.
 /// - Journal: whole lines, each written out when its line feed is written
-///   (and in pieces when it is longer than the buffer); lines end in LF alone
+///   (in pieces of kJournalBufferSize when longer); lines end in LF alone
 ///   (the CR of a CR LF is dropped); each line starts with the "<N>" prefix of
 ///   the statement that started it, so no byte of a line can choose its
 ///   level; control bytes the journal would take for binary data are written
@@ -49,6 +49,9 @@ enum class LineLevel : char {
 class TextOutput {
  public:
   static constexpr std::size_t kBufferSize = 128;
+  /// The buffer's size for the journal: a line up to this long (prefix and
+  /// line feed included) goes in one write, a longer one in pieces this long.
+  static constexpr std::size_t kJournalBufferSize = 4096;
 
   /// `sink` must outlive this object.
   explicit TextOutput(ConsoleSink& sink) : sink_(sink) {}
@@ -107,7 +110,8 @@ class TextOutput {
   // and a CR came last whose fate (line end or not) the next byte decides.
   bool line_open_ = false;
   bool carriage_return_held_ = false;
-  std::array<char, kBufferSize> buffer_;
+  std::array<char, kJournalBufferSize> buffer_;
+  std::size_t capacity_ = kBufferSize;  // the part of buffer_ in use
   std::size_t used_ = 0;
 };
 

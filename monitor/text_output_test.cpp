@@ -322,9 +322,12 @@ TEST(TextOutputTest, JournalGetsEachLineInOneWriteWithItsLevel) {
       {"a value with a line break continues at the report's level",
        {Line("STATE: up\r\nsince 09:00")},
        {"<6>STATE: up\n", "<6>since 09:00\n"}},
-      {"a line longer than the buffer goes in pieces, the prefix once",
+      {"a line longer than a file's block still goes in one write",
        {Echo(std::string(200, 'x') + "\r\n")},
-       {"<7>" + std::string(125, 'x'), std::string(75, 'x') + "\n"}},
+       {"<7>" + std::string(200, 'x') + "\n"}},
+      {"a line longer than the buffer goes in pieces, the prefix once",
+       {Echo(std::string(5000, 'x') + "\r\n")},
+       {"<7>" + std::string(4093, 'x'), std::string(907, 'x') + "\n"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
