@@ -51,9 +51,33 @@ FailureReportText FormatFailureReport(const FailureDescription& failure, CodeAdd
   return report;
 }
 
+namespace {
+
+// The journal makes an entry of each line and takes a "<N>" at its start as
+// the entry's level: every line of the report is an error line, ends in LF
+// alone, and the empty line that closes the report elsewhere would be an
+// empty entry. Written piece by piece, which the journal joins into lines,
+// so that this path needs no memory of its own.
+void WriteReportToJournal(ConsoleSink& stream, std::string_view report) {
+  while (!report.empty()) {
+    std::size_t end = report.find('\n');
+    std::string_view line = report.substr(0, end);
+    report.remove_prefix(end == std::string_view::npos ? report.size() : end + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    stream.Write("<3>", 3);
+    stream.Write(line.data(), line.size());
+    stream.Write("\n", 1);
+  }
+}
+
+}  // namespace
+
 void WriteFailureReport(TextOutput& log, ConsoleSink& error_stream,
                         const FailureDescription& failure, CodeAddress code_address) {
   try {
+    // A line the echo left open in the journal ends first: standard error
+    // may be the same stream, and the report must start lines of its own.
+    log.EndOpenLine();
     log.Flush();
   } catch (const Exception&) {
     // The log's own failure: the report below is what matters now.
@@ -61,6 +85,10 @@ void WriteFailureReport(TextOutput& log, ConsoleSink& error_stream,
   FailureReportText report = FormatFailureReport(failure, code_address);
   ConvertToConsoleCharacterSet(report.area, report.size);
   if (error_stream.Open() != 0) return;
+  if (error_stream.Reader() == StreamReader::kJournal) {
+    WriteReportToJournal(error_stream, report.View());
+    return;
+  }
   error_stream.Write(report.area, report.size);
   error_stream.Write("\r\n", 2);
 }

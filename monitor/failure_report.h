@@ -37,8 +37,10 @@ FailureReportText FormatFailureReport(const FailureDescription& failure, CodeAdd
 
 /// Writes the report the way the process does before it ends: first what
 /// `log` still buffers (so the report follows the log's last line), then the
-/// report, in the console's character set, and CR LF to `error_stream`. Every
-/// write failure is ignored: there is nothing left to report it to. Allocates
-/// nothing of its own.
+/// report, in the console's character set, and CR LF to `error_stream`. When
+/// `error_stream` is the journal, a line the log left open is ended first and
+/// each line of the report goes as an error line ("<3>", LF only) without the
+/// closing empty line. Every write failure is ignored: there is nothing left
+/// to report it to. Allocates nothing of its own.
 void WriteFailureReport(TextOutput& log, ConsoleSink& error_stream,
                         const FailureDescription& failure, CodeAddress code_address);

@@ -190,6 +190,25 @@ TEST(WriteFailureReportTest, TheLogsBufferComesFirstThenTheReportAndAnEmptyLine)
   EXPECT_EQ(s.log.Pending(), 0u);
 }
 
+// Under the service manager both streams may be the journal's: an echoed
+// line left open is ended first, and each line of the report is an error
+// line of its own, without the empty line.
+TEST(WriteFailureReportTest, InTheJournalEveryLineOfTheReportIsAnErrorLine) {
+  std::string history;
+  FakeConsoleSink journal(false, StreamReader::kJournal);
+  journal.fail_write = [&](std::string_view block) {
+    history += block;
+    return 0;
+  };
+  TextOutput log(journal);
+  std::size_t done = 0;
+  log.WriteBytewise("<StatusChange><Ev", &done, LineLevel::kDebug);
+  WriteFailureReport(log, journal, {"EOutOfMemory", "Out of memory"}, 0);
+  const std::string report = ReportOf({"EOutOfMemory", "Out of memory"}, 0);
+  const std::string first_line = report.substr(0, report.find("\r\n"));
+  EXPECT_EQ(history, "<7><StatusChange><Ev\n<3>" + first_line + "\n<3>Out of memory.\n");
+}
+
 TEST(WriteFailureReportTest, WriteFailuresAreIgnored) {
   {
     Streams s;  // the log's write fails: the report is still written

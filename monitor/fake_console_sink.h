@@ -12,13 +12,15 @@
 
 class FakeConsoleSink final : public ConsoleSink {
  public:
-  explicit FakeConsoleSink(bool character_device = true) : character_device_(character_device) {}
+  explicit FakeConsoleSink(bool character_device = true, StreamReader reader = StreamReader::kPlain)
+      : character_device_(character_device), reader_(reader) {}
 
   int Open() override {
     ++opens;
     return open_error;
   }
   bool IsCharacterDevice() const override { return character_device_; }
+  StreamReader Reader() const override { return reader_; }
   int Write(const char* data, std::size_t size) override {
     std::string_view block(data, size);
     if (fail_write) {
@@ -51,4 +53,5 @@ class FakeConsoleSink final : public ConsoleSink {
 
  private:
   bool character_device_;
+  StreamReader reader_;
 };

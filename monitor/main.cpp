@@ -1,12 +1,49 @@
-// The status monitor program: start-up, the monitor, and the top-level
-// handler around them.
+// The status monitor program: its command line, start-up, the monitor, and
+// the top-level handler around them.
 
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "monitor/command_line.h"
 #include "monitor/process_end.h"
 #include "monitor/program_modules.h"
 #include "monitor/run_monitor.h"
 #include "platform/code_address.h"
 
-int main() {
+namespace {
+
+// Writes `text` to `stream` and flushes it; whether it arrived changes nothing
+// about how the program ends.
+void Print(std::FILE* stream, const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), stream);
+  std::fflush(stream);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // The command line is read before anything starts: a bad one ends the
+  // program with nothing on standard output, --help and --version with only
+  // their text.
+  const MonitorSettings built_in = BuiltInMonitorSettings();
+  const std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+  const CommandLine command_line = ReadCommandLine(arguments, built_in);
+  switch (command_line.action) {
+    case CommandLine::Action::kBadArguments:
+      Print(stderr, BadArgumentsText(command_line.problem));
+      return kBadArgumentsExitCode;
+    case CommandLine::Action::kHelp:
+      Print(stdout, HelpText(built_in));
+      return 0;
+    case CommandLine::Action::kVersion:
+      Print(stdout, VersionText());
+      return 0;
+    case CommandLine::Action::kRun:
+      break;
+  }
+
   ConsoleMode = true;
 
   ProgramModules modules;
@@ -21,7 +58,7 @@ int main() {
   // taken here.
   try {
     sequence.RunStartup();
-    RunMonitor();
+    RunMonitor(command_line.settings);
   } catch (...) {
     HandleCurrentFailure(CurrentCodeAddress());
   }

@@ -43,7 +43,7 @@ void WriteRuntimeErrorLine(TextOutput& log, std::uint8_t number, CodeAddress cod
   } catch (...) {
   }
   try {
-    log.WriteLine(std::string_view(line, size));
+    log.WriteLine(std::string_view(line, size), LineLevel::kError);
     // Written out now: the step that would flush at exit may have run already.
     log.Flush();
   } catch (...) {

@@ -21,6 +21,17 @@ constexpr std::int32_t kConnectTimeoutMs = 50000;
 constexpr std::int32_t kPauseAfterFailedReadMs = 1000;
 constexpr std::int32_t kPauseAfterFailedConnectMs = 2000;
 
+// The levels the journal gets (elsewhere they change nothing). Failures are
+// errors, so that filtering the journal for errors shows exactly them; a lost
+// connection is a notice; the monitor's progress and its reports are
+// information. The server's bytes are echoed at one fixed level, below all
+// of the monitor's own lines, whatever they hold: a line of them that begins
+// like a level prefix is text after ours.
+constexpr LineLevel kProgressLevel = LineLevel::kInfo;
+constexpr LineLevel kLossLevel = LineLevel::kNotice;
+constexpr LineLevel kFailureLevel = LineLevel::kError;
+constexpr LineLevel kEchoLevel = LineLevel::kDebug;
+
 std::string ErrorText(const Exception& error) {
   return "Error: " + error.Message() + " (" + error.ClassName() + ")";
 }
@@ -33,10 +44,11 @@ void AttemptConnect(MonitorState& state, const MonitorServices& services) {
     client.OpenConnection(kConnectTimeoutMs);
     if (client.IsConnected()) {
       state.WasConnected = true;
-      services.output->WriteLine(services.Stamp() + " Connected to " + client.Host());
+      services.output->WriteLine(services.Stamp() + " Connected to " + client.Host(),
+                                 kProgressLevel);
     }
   } catch (const Exception& error) {
-    services.output->WriteLine(services.Stamp() + ErrorText(error));
+    services.output->WriteLine(services.Stamp() + ErrorText(error), kFailureLevel);
     services.pause(kPauseAfterFailedConnectMs);
   }
 }
@@ -84,7 +96,7 @@ bool ReadBufferedRun(MonitorState& state, const MonitorServices& services) {
   const std::size_t taken = text.AppendRun(run.substr(0, size));
   std::size_t echoed = 0;
   try {
-    services.output->WriteBytewise(run.substr(0, taken), &echoed);
+    services.output->WriteBytewise(run.substr(0, taken), &echoed, kEchoLevel);
   } catch (...) {
     text.TruncateTo(text_before + echoed - 1);
     client.ConsumeBufferedRun(static_cast<std::int32_t>(echoed));
@@ -101,15 +113,18 @@ void ReadOneByte(MonitorState& state, const MonitorServices& services) {
   TIdTCPClient& client = *state.StatusClient;
   try {
     if (ReadBufferedRun(state, services)) return;
+    // This read may wait for the server: the start of a line that the echo
+    // has written so far goes out now, not when the line's end comes.
+    services.output->WriteOutOpenLine();
     char byte = static_cast<char>(client.ReadNextByte());
     if (byte != 0) {
-      services.output->Write(std::string_view(&byte, 1));
+      services.output->Write(std::string_view(&byte, 1), kEchoLevel);
       state.ReceivedText.Append(byte);
     }
   } catch (const Exception& error) {
     client.CloseConnection();
     services.pause(kPauseAfterFailedReadMs);
-    services.output->WriteLine(services.Stamp() + ErrorText(error));
+    services.output->WriteLine(services.Stamp() + ErrorText(error), kFailureLevel);
   }
 }
 
@@ -121,7 +136,7 @@ void RunConnectedPass(MonitorState& state, const MonitorServices& services) {
   try {
     state.TraceCode = 220;
     client.WriteLine("GET " + state.RequestPath);
-    services.output->WriteLine(services.Stamp() + " GET " + state.RequestPath);
+    services.output->WriteLine(services.Stamp() + " GET " + state.RequestPath, kProgressLevel);
     for (;;) {
       state.TraceCode = 230;
       ReadOneByte(state, services);
@@ -133,13 +148,13 @@ void RunConnectedPass(MonitorState& state, const MonitorServices& services) {
     if (state.ReceivedText.HoldsRecordTerminator()) {
       ReportStatusRecord(state, services);
     } else if (state.WasConnected) {
-      services.output->WriteLine(services.Stamp() + " Disconnected");
+      services.output->WriteLine(services.Stamp() + " Disconnected", kLossLevel);
       state.WasConnected = false;
     }
     state.ReceivedText.Clear();
   } catch (const Exception& error) {
-    services.output->WriteLine(ErrorText(error) +
-                               " LogRec.Trace=" + std::to_string(state.TraceCode));
+    services.output->WriteLine(
+        ErrorText(error) + " LogRec.Trace=" + std::to_string(state.TraceCode), kFailureLevel);
     client.CloseConnection();
   }
 }
@@ -169,8 +184,8 @@ void RunMonitor(const MonitorSettings& settings) {
 
 void RunMonitor(const MonitorSettings& settings, const MonitorServices& services,
                 MonitorState& state) {
-  services.output->WriteLine(std::string("Version: ") + kProgramVersion);
-  services.output->WriteLine();
+  services.output->WriteLine(std::string("Version: ") + kProgramVersion, kProgressLevel);
+  services.output->WriteLine({}, kProgressLevel);
   state.TraceCode = 100;
   state.StatusClient = std::make_unique<TIdTCPClient>();
   state.TraceCode = 110;

@@ -29,6 +29,10 @@ constexpr RecordField kShownWhenPresent[] = {
     {"<State>", "</State>", "STATE: "},
 };
 
+// The journal's level of the report: information, like the monitor's other
+// progress lines; a value's own line breaks continue at the same level.
+constexpr LineLevel kReportLevel = LineLevel::kInfo;
+
 }  // namespace
 
 void ReportStatusRecord(MonitorState& state, const MonitorServices& services) {
@@ -39,14 +43,14 @@ void ReportStatusRecord(MonitorState& state, const MonitorServices& services) {
   state.TraceCode = 260;
   // Reading stopped right after the terminator, so this usually ends the
   // echoed line rather than showing as an empty one.
-  out.WriteLine();
-  out.WriteLine(services.Stamp());
-  out.WriteLine("SYSLOG.ID: " + state.LastSyslogID);
+  out.WriteLine({}, kReportLevel);
+  out.WriteLine(services.Stamp(), kReportLevel);
+  out.WriteLine("SYSLOG.ID: " + state.LastSyslogID, kReportLevel);
   for (const RecordField& field : kAlwaysShown) {
-    out.WriteLine(field.label + ExtractBetween(text, field.start_tag, field.end_tag));
+    out.WriteLine(field.label + ExtractBetween(text, field.start_tag, field.end_tag), kReportLevel);
   }
   for (const RecordField& field : kShownWhenPresent) {
     std::string value = ExtractBetween(text, field.start_tag, field.end_tag);
-    if (!value.empty()) out.WriteLine(field.label + value);
+    if (!value.empty()) out.WriteLine(field.label + value, kReportLevel);
   }
 }

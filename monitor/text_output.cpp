@@ -2,31 +2,38 @@
 
 #include <algorithm>
 
+#include "monitor/control_bytes.h"
 #include "platform/never_destroyed.h"
 #include "runtime/runtime_errors.h"
 
-void TextOutput::Write(std::string_view text) {
-  Append(text);
+void TextOutput::Write(std::string_view text, LineLevel level) {
+  Append(text, level);
   EndStatement();
 }
 
-void TextOutput::WriteLine(std::string_view text) {
-  Append(text);
-  Append("\r\n");
+void TextOutput::WriteLine(std::string_view text, LineLevel level) {
+  OpenOnce();
+  // In the journal a line of text never continues what the echo left open:
+  // it would carry the echo's level. An empty line just ends the open one.
+  if (reader_ == StreamReader::kJournal && line_open_ && !text.empty()) EndJournalLine();
+  Append(text, level);
+  Append("\r\n", level);
   EndStatement();
 }
 
-void TextOutput::WriteBytewise(std::string_view bytes, std::size_t* done) {
+void TextOutput::WriteBytewise(std::string_view bytes, std::size_t* done, LineLevel level) {
   *done = 0;
   while (*done < bytes.size()) {
     // One statement for the bytes up to the next write-out: each byte on a
     // character device, the byte that fills the block otherwise. Until the
     // stream is open it is not known which it is: the first byte goes alone.
-    std::size_t part =
-        !open_ || character_device_ ? 1 : std::min(kBufferSize - used_, bytes.size() - *done);
+    // In the journal a write-out can come at any byte (a line end).
+    std::size_t part = !open_ || character_device_ || reader_ == StreamReader::kJournal
+                           ? 1
+                           : std::min(capacity_ - used_, bytes.size() - *done);
     std::string_view statement = bytes.substr(*done, part);
     *done += part;  // a statement that fails counts as done
-    Write(statement);
+    Write(statement, level);
   }
 }
 
@@ -35,23 +42,110 @@ void TextOutput::Flush() {
   // Emptied before the write: a failed block is dropped, never sent twice.
   std::size_t size = used_;
   used_ = 0;
-  if (int error = sink_.Write(buffer_.data(), size)) throw EInOutError(error);
+  if (int error = sink_.Write(buffer_.data(), size)) {
+    // The dropped bytes may have held the start of the open line: whatever
+    // comes next starts a line of its own, with its own level.
+    line_open_ = false;
+    carriage_return_held_ = false;
+    throw EInOutError(error);
+  }
 }
 
-void TextOutput::Append(std::string_view text) {
+void TextOutput::WriteOutOpenLine() {
+  if (reader_ == StreamReader::kJournal) Flush();
+}
+
+void TextOutput::EndOpenLine() {
+  if (reader_ == StreamReader::kJournal && line_open_) EndJournalLine();
+}
+
+void TextOutput::Append(std::string_view text, LineLevel level) {
   OpenOnce();
+  switch (reader_) {
+    case StreamReader::kPlain:
+      AppendExact(text);
+      return;
+    case StreamReader::kTerminal:
+      AppendShownOnTerminal(text);
+      return;
+    case StreamReader::kJournal:
+      AppendJournalLines(text, level);
+      return;
+  }
+}
+
+void TextOutput::AppendShownOnTerminal(std::string_view text) {
+  // Runs of bytes the terminal shows go in as they are; each byte it would
+  // act on goes in as its caret notation.
   while (!text.empty()) {
-    std::size_t room = kBufferSize - used_;
+    std::size_t shown = 0;
+    while (shown < text.size() && !TerminalActsOn(static_cast<unsigned char>(text[shown]))) {
+      ++shown;
+    }
+    AppendExact(text.substr(0, shown));
+    if (shown == text.size()) return;
+    char caret[kCaretNotationSize];
+    CaretNotation(static_cast<unsigned char>(text[shown]), caret);
+    AppendExact(std::string_view(caret, kCaretNotationSize));
+    text.remove_prefix(shown + 1);
+  }
+}
+
+void TextOutput::AppendJournalLines(std::string_view text, LineLevel level) {
+  for (char byte : text) {
+    // Every line starts with the level of the statement that starts it, an
+    // empty one too.
+    if (!line_open_) {
+      const char prefix[] = {'<', static_cast<char>(level), '>'};
+      AppendExact(std::string_view(prefix, sizeof prefix));
+      line_open_ = true;
+    }
+    if (byte == '\n') {
+      EndJournalLine();
+      continue;
+    }
+    if (carriage_return_held_) {  // no line feed followed: a CR inside a line
+      carriage_return_held_ = false;
+      char caret[kCaretNotationSize];
+      CaretNotation('\r', caret);
+      AppendExact(std::string_view(caret, kCaretNotationSize));
+    }
+    const auto value = static_cast<unsigned char>(byte);
+    if (byte == '\r') {
+      carriage_return_held_ = true;
+    } else if (JournalTakesAsBinary(value)) {
+      char caret[kCaretNotationSize];
+      CaretNotation(value, caret);
+      AppendExact(std::string_view(caret, kCaretNotationSize));
+    } else {
+      AppendExact(std::string_view(&byte, 1));
+    }
+  }
+}
+
+void TextOutput::EndJournalLine() {
+  // A CR held for this line end is the CR of CR LF: dropped.
+  carriage_return_held_ = false;
+  AppendExact("\n");
+  line_open_ = false;
+  Flush();
+}
+
+void TextOutput::AppendExact(std::string_view text) {
+  while (!text.empty()) {
+    std::size_t room = capacity_ - used_;
     std::size_t part = std::min(room, text.size());
     std::copy_n(text.data(), part, buffer_.data() + used_);
     used_ += part;
     text.remove_prefix(part);
-    if (used_ == kBufferSize) Flush();
+    if (used_ == capacity_) Flush();
   }
 }
 
 void TextOutput::EndStatement() {
-  if (character_device_) Flush();
+  // The journal writes out at line ends (AppendJournalLines), not per
+  // statement.
+  if (character_device_ && reader_ != StreamReader::kJournal) Flush();
 }
 
 void TextOutput::OpenOnce() {
@@ -59,6 +153,8 @@ void TextOutput::OpenOnce() {
   if (int error = sink_.Open()) throw EInOutError(error);
   open_ = true;
   character_device_ = sink_.IsCharacterDevice();
+  reader_ = sink_.Reader();
+  capacity_ = reader_ == StreamReader::kJournal ? kJournalBufferSize : kBufferSize;
 }
 
 TextOutput& StandardOutput() {

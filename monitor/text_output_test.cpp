@@ -130,13 +130,23 @@ struct Outcome {
 // WriteBytewise against one Write statement per byte, after a line that
 // leaves the buffer part full, with the sink failing one chosen write.
 TEST(TextOutputTest, WriteBytewiseDoesWhatOneStatementPerByteDoes) {
-  const std::string bytes(300, 'b');
-  for (bool character_device : {false, true}) {
+  // Line ends too, where the journal writes out.
+  const std::string bytes = std::string(150, 'b') + "\r\n" + std::string(40, 'c') + "\r\n" +
+                            std::string(100, 'd') + "\x1b\r";
+  struct Stream {
+    bool character_device;
+    StreamReader reader;
+  };
+  for (Stream stream :
+       {Stream{false, StreamReader::kPlain}, Stream{true, StreamReader::kPlain},
+        Stream{true, StreamReader::kTerminal}, Stream{false, StreamReader::kJournal}}) {
+    const bool character_device = stream.character_device;
     for (int failing_write : {0, 1, 2, 3}) {
-      SCOPED_TRACE(testing::Message() << "character device " << character_device
-                                      << ", failing write " << failing_write);
+      SCOPED_TRACE(testing::Message()
+                   << "character device " << character_device << ", reader "
+                   << static_cast<int>(stream.reader) << ", failing write " << failing_write);
       auto run = [&](bool bytewise) {
-        FakeConsoleSink sink(character_device);
+        FakeConsoleSink sink(character_device, stream.reader);
         int writes = 0;
         sink.fail_write = [&](std::string_view) { return ++writes == failing_write ? 101 : 0; };
         TextOutput out(sink);
@@ -174,6 +184,190 @@ TEST(TextOutputTest, WriteBytewiseCountsTheByteWhoseStatementCouldNotOpenTheStre
   std::size_t done = 7;
   EXPECT_THROW(out.WriteBytewise("xyz", &done), EInOutError);
   EXPECT_EQ(1u, done);
+}
+
+}  // namespace
+
+namespace {
+
+// What each reader gets for bytes a terminal acts on, and for those it
+// shows. Every statement of the log goes through the same path, so the cases
+// are written once as an echo (byte by byte) and once inside a line.
+TEST(TextOutputTest, TerminalGetsControlBytesInCaretNotationOtherStreamsExactly) {
+  struct Case {
+    const char* what;
+    std::string bytes;
+    std::string on_terminal;
+  } cases[] = {
+      {"OSC title", "\x1b]0;owned\x07", "^[]0;owned\x07"},
+      {"CSI clear screen, cursor home", "\x1b[2J\x1b[H", "^[[2J^[[H"},
+      {"OSC 52 clipboard", "\x1b]52;c;cm0gLXJmIH4=\x1b\\", "^[]52;c;cm0gLXJmIH4=^[\\"},
+      {"SO / SI", "\x0e\x0f", "^N^O"},
+      {"DCS string", "\x1bPq#0;2;0;0;0\x1b\\", "^[Pq#0;2;0;0;0^[\\"},
+      {"DEL, NUL, other C0", std::string("\x7f\0\x01\x1a\x1f", 5), "^?^@^A^Z^_"},
+      {"BEL BS TAB LF CR stay", "\a\b\t\n\r", "\a\b\t\n\r"},
+      {"printable and 8-bit bytes stay", "<Temp>41.5</Temp>\xc3\xa9\x9b\xff",
+       "<Temp>41.5</Temp>\xc3\xa9\x9b\xff"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeConsoleSink terminal(true, StreamReader::kTerminal);
+    TextOutput on_terminal(terminal);
+    std::size_t done = 0;
+    on_terminal.WriteBytewise(c.bytes, &done);
+    on_terminal.WriteLine("Error: " + c.bytes);
+    EXPECT_EQ(c.on_terminal + "Error: " + c.on_terminal + "\r\n", terminal.Written());
+    // The echo keeps its write-out per byte: one write per byte, shown or not.
+    EXPECT_EQ(c.bytes.size() + 1, terminal.writes.size());
+
+    for (bool character_device : {true, false}) {
+      FakeConsoleSink plain(character_device);
+      TextOutput exact(plain);
+      exact.WriteBytewise(c.bytes, &done);
+      exact.WriteLine("Error: " + c.bytes);
+      exact.Flush();
+      EXPECT_EQ(c.bytes + "Error: " + c.bytes + "\r\n", plain.Written());
+    }
+  }
+}
+
+TEST(TextOutputTest, CaretNotationAcrossTheEndOfTheBufferLosesNothing) {
+  FakeConsoleSink sink(true, StreamReader::kTerminal);
+  TextOutput out(sink);
+  out.WriteLine(std::string(127, 'x') + "\x1b" + std::string(200, 'y') + "\x0e");
+  EXPECT_EQ(std::string(127, 'x') + "^[" + std::string(200, 'y') + "^N\r\n", sink.Written());
+  for (const std::string& block : sink.writes) EXPECT_LE(block.size(), TextOutput::kBufferSize);
+}
+
+}  // namespace
+
+namespace {
+
+// One statement of a journal case: an echo (byte by byte, as the monitor
+// writes it), a line, or the point where the monitor is about to wait.
+struct Statement {
+  enum class Kind { kEcho, kLine, kWait } kind;
+  std::string text;
+  LineLevel level = LineLevel::kInfo;
+};
+
+Statement Echo(std::string bytes) {
+  return {Statement::Kind::kEcho, std::move(bytes), LineLevel::kDebug};
+}
+Statement Line(std::string text, LineLevel level = LineLevel::kInfo) {
+  return {Statement::Kind::kLine, std::move(text), level};
+}
+Statement Wait() { return {Statement::Kind::kWait, ""}; }
+
+void RunStatements(TextOutput& out, const std::vector<Statement>& statements) {
+  for (const Statement& statement : statements) {
+    std::size_t done = 0;
+    switch (statement.kind) {
+      case Statement::Kind::kEcho:
+        out.WriteBytewise(statement.text, &done, statement.level);
+        break;
+      case Statement::Kind::kLine:
+        out.WriteLine(statement.text, statement.level);
+        break;
+      case Statement::Kind::kWait:
+        out.WriteOutOpenLine();
+        break;
+    }
+  }
+}
+
+// Each write the journal's stream gets: whole lines with their level, LF
+// only, the start of an open line when the monitor is about to wait.
+TEST(TextOutputTest, JournalGetsEachLineInOneWriteWithItsLevel) {
+  struct Case {
+    const char* what;
+    std::vector<Statement> statements;
+    std::vector<std::string> writes;
+  } cases[] = {
+      {"banner and empty line",
+       {Line("Version: 15.2.23.6"), Line("")},
+       {"<6>Version: 15.2.23.6\n", "<6>\n"}},
+      {"every line of an error message is an error line",
+       {Line("12:00:00.000Error: Socket Error # 10061\r\nConnection refused. (EIdConnectException)",
+             LineLevel::kError)},
+       {"<3>12:00:00.000Error: Socket Error # 10061\n",
+        "<3>Connection refused. (EIdConnectException)\n"}},
+      {"notice",
+       {Line("12:00:00.000 Disconnected", LineLevel::kNotice)},
+       {"<5>12:00:00.000 Disconnected\n"}},
+      {"echoed lines at the echo's level, CR LF made LF",
+       {Echo("<a>\r\n<b>x</b>\n")},
+       {"<7><a>\n", "<7><b>x</b>\n"}},
+      {"a server line that looks like a level is text after ours",
+       {Echo("<0>all terminals\r\n<3>\r\n")},
+       {"<7><0>all terminals\n", "<7><3>\n"}},
+      {"the open line goes out before a wait, its rest after",
+       {Echo("ab\r\ncd"), Wait(), Echo("e\r\nf"), Wait(), Wait()},
+       {"<7>ab\n", "<7>cd", "e\n", "<7>f"}},
+      {"a CR before a wait waits for what follows it",
+       {Echo("ab\r"), Wait(), Echo("\ncd\r"), Wait(), Echo("x\r\n")},
+       {"<7>ab", "\n", "<7>cd", "^Mx\n"}},
+      {"control bytes visible, BEL and BS and a lone CR too; TAB stays",
+       {Echo("\x1b]0;t\x07\x1b[2J\x0e\x0f\b\tx\ry\x7f\r\n")},
+       {"<7>^[]0;t^G^[[2J^N^O^H\tx^My^?\n"}},
+      {"the report's empty line ends the echo's line",
+       {Echo("<StatusChange/></StatusChange>"), Line(""), Line("12:00:00.000")},
+       {"<7><StatusChange/></StatusChange>\n", "<6>12:00:00.000\n"}},
+      {"a line of text after an open echo starts a line of its own",
+       {Echo("<Event>Pro"),
+        Line("12:00:00.000Error: Connection Closed Gracefully. (EIdConnClosedGracefully)",
+             LineLevel::kError)},
+       {"<7><Event>Pro\n",
+        "<3>12:00:00.000Error: Connection Closed Gracefully. (EIdConnClosedGracefully)\n"}},
+      {"a value with a line break continues at the report's level",
+       {Line("STATE: up\r\nsince 09:00")},
+       {"<6>STATE: up\n", "<6>since 09:00\n"}},
+      {"a line longer than a file's block still goes in one write",
+       {Echo(std::string(200, 'x') + "\r\n")},
+       {"<7>" + std::string(200, 'x') + "\n"}},
+      {"a line longer than the buffer goes in pieces, the prefix once",
+       {Echo(std::string(5000, 'x') + "\r\n")},
+       {"<7>" + std::string(4093, 'x'), std::string(907, 'x') + "\n"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeConsoleSink sink(/*character_device=*/false, StreamReader::kJournal);
+    TextOutput out(sink);
+    RunStatements(out, c.statements);
+    EXPECT_EQ(c.writes, sink.writes);
+  }
+}
+
+// The same statements on a file or a terminal: the journal's rules change
+// nothing there.
+TEST(TextOutputTest, LevelsAndWaitPointsChangeNothingElsewhere) {
+  const std::vector<Statement> statements = {
+      Line("Version: 15.2.23.6"), Echo("<0>ab\r\ncd"), Wait(),
+      Line("12:00:00.000Error: x\r\ny", LineLevel::kError), Echo("e")};
+  const std::string exact = "Version: 15.2.23.6\r\n<0>ab\r\ncd12:00:00.000Error: x\r\ny\r\ne";
+  FakeConsoleSink file(false);
+  TextOutput to_file(file);
+  RunStatements(to_file, statements);
+  EXPECT_TRUE(file.writes.empty()) << "a wait writes out nothing of a file's block";
+  to_file.Flush();
+  EXPECT_EQ(exact, file.Written());
+  FakeConsoleSink terminal(true, StreamReader::kTerminal);
+  TextOutput on_terminal(terminal);
+  RunStatements(on_terminal, statements);
+  EXPECT_EQ(exact, terminal.Written());
+}
+
+// After a failed write the journal may have lost a line's start with its
+// prefix: the next byte starts a line with a prefix of its own, so no line
+// goes without our level.
+TEST(TextOutputTest, JournalLineAfterAFailedWriteHasItsOwnLevel) {
+  FakeConsoleSink sink(false, StreamReader::kJournal);
+  sink.fail_write = [](std::string_view block) { return block == "<7>ab" ? 32 : 0; };
+  TextOutput out(sink);
+  RunStatements(out, {Echo("ab")});
+  EXPECT_THROW(out.WriteOutOpenLine(), EInOutError);
+  RunStatements(out, {Echo("<0>cd\r\n")});
+  EXPECT_EQ((std::vector<std::string>{"<7><0>cd\n"}), sink.writes);
 }
 
 }  // namespace

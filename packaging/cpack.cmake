@@ -31,8 +31,8 @@ else()
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER
     "The status-monitor developers <status-monitor@example.org>")
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  # The service is installed but not enabled (see postinst); the scripts
-  # stop a running service before removal and clean up after a purge.
+  # The units are installed but not enabled (see postinst); the scripts
+  # stop running services before removal and clean up after a purge.
   set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/postinst
     ${CMAKE_CURRENT_LIST_DIR}/prerm ${CMAKE_CURRENT_LIST_DIR}/postrm)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
@@ -41,12 +41,14 @@ else()
 "status-monitor keeps one TCP connection to a status server, asks it for
 status-change records, echoes the stream to standard output and prints each
 complete record as labelled, time-stamped lines. It reports every failure as
-a log line and reconnects, forever. The server's host and port are fixed
-when the program is built.
+a log line and reconnects, forever. The server is given as the program's
+argument, HOST[:PORT], or built in.
 .
-The package installs the program, its manual page and a hardened systemd
-unit, which is not enabled: enable it with systemctl and read the log with
-journalctl (see the manual page).")
+The package installs the program, its manual page and two hardened systemd
+units, neither enabled: status-monitor.service for the built-in server and
+the template status-monitor@.service, one instance per server (such as
+status-monitor@status.example.net:80). Enable them with systemctl and read
+the log with journalctl (see the manual page).")
 endif()
 
 include(CPack)

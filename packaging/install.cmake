@@ -6,6 +6,8 @@
 #   <prefix>/lib/status-monitor/libws2_32.so         its sockets library, private
 #   <prefix>/share/man/man1/status-monitor.1.gz      the manual page
 #   <prefix>/lib/systemd/system/status-monitor.service   the service unit
+#   <prefix>/lib/systemd/system/status-monitor@.service  its template, one
+#                                                    instance per server
 #   <prefix>/share/doc/status-monitor/               README.md, LICENSE, copyright,
 #                                                    changelog.gz
 
@@ -58,17 +60,34 @@ else()
   install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/LICENSE ${changelog}
     ${packaging_dir}/copyright DESTINATION ${doc_dir} PERMISSIONS ${readable_file})
 
-  # The unit names the installed program by its absolute path, which is known
-  # only when installing (cmake --install --prefix, or the package's /usr):
-  # write it then.
+  # The units name the installed program and README by their absolute paths,
+  # which are known only when installing (cmake --install --prefix, or the
+  # package's /usr): write them then. Both come from one file; the template
+  # passes its instance name as the program's one argument, after "--" so
+  # that no instance name can be taken for an option.
   install(CODE "
     set(unit_dir \"\${CMAKE_INSTALL_PREFIX}/lib/systemd/system\")
     set(STATUS_MONITOR_PROGRAM \"\${CMAKE_INSTALL_PREFIX}/${STATUS_MONITOR_BIN_DIR}/status-monitor\")
+    set(STATUS_MONITOR_README \"\${CMAKE_INSTALL_PREFIX}/${doc_dir}/README.md\")
+    set(UNIT_HEADER \"The status monitor as a service, watching the server built into the program.
+# Start it with: systemctl enable --now status-monitor
+# Read its log with: journalctl -u status-monitor -f\")
+    set(UNIT_DESCRIPTION \"Status monitor: status-change records of the built-in status server\")
+    set(STATUS_MONITOR_ARGUMENTS \"\")
     configure_file(\"${packaging_dir}/status-monitor.service.in\"
       \"${CMAKE_CURRENT_BINARY_DIR}/unit/status-monitor.service\" @ONLY)
+    set(UNIT_HEADER \"The status monitor as a template service, one instance per status server:
+# the instance name is HOST or HOST:PORT, as the program's argument.
+# Start one with: systemctl enable --now status-monitor@status.example.org:8080
+# Read its log with: journalctl -u status-monitor@status.example.org:8080 -f\")
+    set(UNIT_DESCRIPTION \"Status monitor: status-change records of %i\")
+    set(STATUS_MONITOR_ARGUMENTS \" -- %i\")
+    configure_file(\"${packaging_dir}/status-monitor.service.in\"
+      \"${CMAKE_CURRENT_BINARY_DIR}/unit/status-monitor@.service\" @ONLY)
     file(INSTALL DESTINATION \"\${unit_dir}\" TYPE FILE
       PERMISSIONS ${readable_file}
-      FILES \"${CMAKE_CURRENT_BINARY_DIR}/unit/status-monitor.service\")
+      FILES \"${CMAKE_CURRENT_BINARY_DIR}/unit/status-monitor.service\"
+        \"${CMAKE_CURRENT_BINARY_DIR}/unit/status-monitor@.service\")
   ")
 endif()
 

@@ -6,6 +6,19 @@
 /// The two standard streams the runtime writes to.
 enum class StandardStream { kOutput, kError };
 
+/// Who reads a stream, as far as the bytes written to it matter.
+enum class StreamReader {
+  /// A file, a pipe, a device that is no terminal, or a stream whose reader
+  /// is not known: every byte is kept exactly as written.
+  kPlain,
+  /// A terminal, which acts on control bytes (moves the cursor, switches the
+  /// character set, sets the title) instead of showing them.
+  kTerminal,
+  /// The system journal's stream: it splits the bytes into entries at each
+  /// line feed and takes a "<N>" prefix at the start of a line as its level.
+  kJournal,
+};
+
 /// Where the runtime's text output goes: a standard stream of the process, or
 /// in tests a sink that fails on demand. Results are the runtime's I/O error
 /// numbers (0 for success), so that the caller decides whether a failure is
@@ -28,6 +41,11 @@ class ConsoleSink {
   /// REQUIRES: Open() returned 0.
   virtual bool IsCharacterDevice() const = 0;
 
+  /// Who reads the stream. A sink that cannot tell (and every test sink that
+  /// does not say otherwise) is plain, so that its bytes stay exact.
+  /// REQUIRES: Open() returned 0.
+  virtual StreamReader Reader() const { return StreamReader::kPlain; }
+
   /// Writes all `size` bytes, or fails. Returns 0 or the I/O error number;
   /// after a failure an unknown part of the bytes may have been written.
   /// REQUIRES: Open() returned 0.
@@ -37,6 +55,15 @@ class ConsoleSink {
 /// The sink of a standard stream of this process; it lives as long as the
 /// process. Opening the standard output also makes a write to a closed pipe an
 /// ordinary failure instead of a signal that ends the process.
+///
+/// On POSIX the stream's reader is a terminal when the descriptor is one
+/// (isatty; /dev/null is a character device but no terminal), and the
+/// journal when the environment's JOURNAL_STREAM ("device:inode", set by the
+/// service manager) names the very file the descriptor refers to; a
+/// JOURNAL_STREAM that names another file (inherited by a child whose output
+/// was redirected) or cannot be read counts as not set. On Windows every
+/// stream is plain: the console without virtual-terminal processing shows
+/// control bytes as glyphs and acts on none of them.
 ConsoleSink& StandardStreamSink(StandardStream stream);
 
 /// The runtime's I/O error number for an operating-system error number. The

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 #include "platform/console.h"
@@ -42,6 +44,37 @@ bool StartedWithDescriptor(int fd) {
 // Noted while static objects are initialised, before main() opens anything.
 const bool kNotedAtLoad = StartedWithDescriptor(STDOUT_FILENO);
 
+// Parses a whole decimal number; false for anything else (empty, a sign,
+// other characters, too large).
+bool ParseDecimal(const char* begin, const char* end, unsigned long long* value) {
+  if (begin == end) return false;
+  unsigned long long result = 0;
+  for (const char* digit = begin; digit != end; ++digit) {
+    if (*digit < '0' || *digit > '9') return false;
+    unsigned long long next = result * 10 + static_cast<unsigned long long>(*digit - '0');
+    if (next / 10 != result) return false;
+    result = next;
+  }
+  *value = result;
+  return true;
+}
+
+// The service manager names the journal's stream in JOURNAL_STREAM as
+// "device:inode"; the descriptor is that stream only when it is that very
+// file. A child that inherited the variable but whose output was redirected
+// sees another file and is not in the journal.
+bool IsJournalStream(const struct stat& status) {
+  const char* named = std::getenv("JOURNAL_STREAM");
+  if (named == nullptr) return false;
+  const char* colon = std::strchr(named, ':');
+  if (colon == nullptr) return false;
+  unsigned long long device = 0, inode = 0;
+  return ParseDecimal(named, colon, &device) &&
+         ParseDecimal(colon + 1, colon + std::strlen(colon), &inode) &&
+         device == static_cast<unsigned long long>(status.st_dev) &&
+         inode == static_cast<unsigned long long>(status.st_ino);
+}
+
 class DescriptorSink final : public ConsoleSink {
  public:
   explicit DescriptorSink(int fd) : fd_(fd) {}
@@ -52,10 +85,18 @@ class DescriptorSink final : public ConsoleSink {
     struct stat status;
     if (fstat(fd_, &status) != 0) return IoErrorNumberFromSystemError(errno);
     is_character_device_ = S_ISCHR(status.st_mode);
+    if (is_character_device_ && isatty(fd_)) {
+      reader_ = StreamReader::kTerminal;
+    } else if (IsJournalStream(status)) {
+      reader_ = StreamReader::kJournal;
+    } else {
+      reader_ = StreamReader::kPlain;
+    }
     return 0;
   }
 
   bool IsCharacterDevice() const override { return is_character_device_; }
+  StreamReader Reader() const override { return reader_; }
 
   int Write(const char* data, std::size_t size) override {
     while (size > 0) {
@@ -80,6 +121,7 @@ class DescriptorSink final : public ConsoleSink {
  private:
   const int fd_;
   bool is_character_device_ = false;
+  StreamReader reader_ = StreamReader::kPlain;
 };
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -63,6 +65,60 @@ TEST(ConsoleSinkTest, TerminalIsACharacterDevice) {
   fcntl(master, F_SETFL, O_NONBLOCK);
   EXPECT_EQ("abc", ReadAvailable(master));
   close(master);
+}
+
+// "device:inode" of an open descriptor, as the service manager writes it.
+std::string DeviceAndInode(int fd) {
+  struct stat status;
+  if (fstat(fd, &status) != 0) return "fstat failed";
+  return std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino);
+}
+
+TEST(ConsoleSinkTest, ReaderIsTheTerminalTheJournalOrPlain) {
+  int master = -1, terminal = -1;
+  ASSERT_EQ(0, openpty(&master, &terminal, nullptr, nullptr, nullptr));
+  int journal[2], other[2];
+  ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM, 0, journal));
+  ASSERT_EQ(0, pipe(other));
+  int null = open("/dev/null", O_WRONLY);
+  ASSERT_GE(null, 0);
+  const std::string stream = DeviceAndInode(journal[1]);
+  const std::string device = stream.substr(0, stream.find(':'));
+  struct Case {
+    const char* what;
+    int target;
+    std::string journal_stream;  // empty: unset
+    StreamReader reader;
+  } cases[] = {
+      {"terminal", terminal, "", StreamReader::kTerminal},
+      {"terminal, variable naming another file", terminal, DeviceAndInode(other[1]),
+       StreamReader::kTerminal},
+      {"/dev/null: a character device, no terminal", null, "", StreamReader::kPlain},
+      {"pipe", other[1], "", StreamReader::kPlain},
+      {"journal stream named", journal[1], stream, StreamReader::kJournal},
+      {"stream not named", journal[1], "", StreamReader::kPlain},
+      {"variable naming another file (inherited, output redirected)", journal[1],
+       DeviceAndInode(other[1]), StreamReader::kPlain},
+      {"inode missing", journal[1], device + ":", StreamReader::kPlain},
+      {"no colon", journal[1], device, StreamReader::kPlain},
+      {"trailing text", journal[1], stream + "x", StreamReader::kPlain},
+      {"sign", journal[1], "+" + stream, StreamReader::kPlain},
+      {"too large", journal[1], device + ":99999999999999999999999", StreamReader::kPlain},
+  };
+  for (const Case& c : cases) {
+    const int reader = RunWithStream(STDOUT_FILENO, c.target, [&] {
+      if (c.journal_stream.empty()) {
+        unsetenv("JOURNAL_STREAM");
+      } else {
+        setenv("JOURNAL_STREAM", c.journal_stream.c_str(), 1);
+      }
+      ConsoleSink& sink = StandardStreamSink(StandardStream::kOutput);
+      if (sink.Open() != 0) return 99;
+      return static_cast<int>(sink.Reader());
+    });
+    EXPECT_EQ(static_cast<int>(c.reader), reader) << c.what;
+  }
+  for (int fd : {master, terminal, journal[0], journal[1], other[0], other[1], null}) close(fd);
 }
 
 TEST(ConsoleSinkTest, PipeIsNotACharacterDeviceAndGetsEveryByte) {

@@ -5,6 +5,8 @@
 #include <pty.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -84,7 +86,19 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, StdoutTo stdout
     : stdout_to_(stdout_to) {
   UniqueFd error_file = TemporaryFile("e2e-stderr", &error_path_);
   UniqueFd child_stdout;
-  if (stdout_to == StdoutTo::kTerminal) {
+  std::vector<std::string> overrides = environment;
+  if (stdout_to == StdoutTo::kJournal) {
+    int ends[2];
+    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) {
+      Fail("socketpair", errno);
+    }
+    journal_.Reset(ends[0]);
+    child_stdout.Reset(ends[1]);
+    struct stat status;
+    if (::fstat(ends[1], &status) != 0) Fail("fstat", errno);
+    overrides.push_back("JOURNAL_STREAM=" + std::to_string(status.st_dev) + ":" +
+                        std::to_string(status.st_ino));
+  } else if (stdout_to == StdoutTo::kTerminal) {
     // Raw mode: no CR inserted before LF, no other processing of the bytes.
     termios raw{};
     ::cfmakeraw(&raw);
@@ -122,7 +136,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, StdoutTo stdout
   posix_spawnattr_setflags(&settings.attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
   std::vector<std::string> arguments = argv;
-  std::vector<std::string> variables = ChildEnvironment(environment);
+  std::vector<std::string> variables = ChildEnvironment(overrides);
   started_ = Clock::now();
   int error = ::posix_spawn(&pid_, arguments.at(0).c_str(), &settings.actions, &settings.attributes,
                             Pointers(arguments).data(), Pointers(variables).data());
@@ -222,6 +236,11 @@ void ChildProcess::Collect(std::chrono::milliseconds wait) {
         std::this_thread::sleep_for(wait);  // don't spin on a hung-up terminal
       }
     }
+  } else if (stdout_to_ == StdoutTo::kJournal) {
+    pollfd entry{journal_.Get(), POLLIN, 0};
+    if (::poll(&entry, 1, static_cast<int>(wait.count())) == 1 && !ReadWrites() && !exited_) {
+      std::this_thread::sleep_for(wait);  // don't spin on a closed socket
+    }
   } else if (stdout_to_ == StdoutTo::kFile) {
     std::this_thread::sleep_for(wait);
     for (ssize_t got; (got = ::pread(output_file_.Get(), buffer, sizeof buffer,
@@ -249,6 +268,11 @@ void ChildProcess::ReapIfExited(bool block) {
 // After the child's end the terminal still holds what it wrote last; read
 // until the terminal reports its hang-up.
 void ChildProcess::DrainTerminal() {
+  if (stdout_to_ == StdoutTo::kJournal) {
+    while (ReadWrites()) {
+    }
+    return;
+  }
   if (stdout_to_ != StdoutTo::kTerminal) return;
   char buffer[65536];
   for (;;) {
@@ -258,6 +282,23 @@ void ChildProcess::DrainTerminal() {
     if (got <= 0) return;
     output_.append(buffer, static_cast<size_t>(got));
     arrivals_.push_back({output_.size(), Clock::now()});
+  }
+}
+
+bool ChildProcess::ReadWrites() {
+  char buffer[65536];
+  for (;;) {
+    ssize_t got = ::recv(journal_.Get(), buffer, sizeof buffer, MSG_DONTWAIT);
+    if (got > 0) {
+      const auto now = Clock::now();
+      writes_.push_back({std::string(buffer, static_cast<size_t>(got)), now});
+      output_.append(buffer, static_cast<size_t>(got));
+      arrivals_.push_back({output_.size(), now});
+      continue;
+    }
+    if (got < 0 && errno == EINTR) continue;
+    // 0: the child's end is closed; EAGAIN: nothing more for now.
+    return got < 0 && errno == EAGAIN;
   }
 }
 

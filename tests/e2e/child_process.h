@@ -19,6 +19,9 @@ enum class StdoutTo {
   kFile,        // a temporary file, read back while the child runs
   kDevFull,     // /dev/full: a character device on which every write fails
   kClosedPipe,  // a pipe whose reading end is closed before the child starts
+  kJournal,     // a socket named in JOURNAL_STREAM, as the journal's stream is;
+                // a packet socket, so that each of the child's writes is read
+                // back as one piece (Writes())
 };
 
 /// A program under test, run the way a user would run it: standard input
@@ -31,7 +34,9 @@ class ChildProcess final {
  public:
   /// Starts `argv` (argv[0] is the path) with this process's environment,
   /// amended by `environment` ("NAME=value" entries replace variables of the
-  /// same name). Throws std::runtime_error when the child can't be started.
+  /// same name; with kJournal, JOURNAL_STREAM is set to the socket's
+  /// "device:inode"). Throws std::runtime_error when the child can't be
+  /// started.
   ChildProcess(const std::vector<std::string>& argv, StdoutTo stdout_to,
                const std::vector<std::string>& environment = {"LC_ALL=C"});
   ~ChildProcess();
@@ -63,6 +68,13 @@ class ChildProcess final {
   Clock::time_point ArrivalOf(size_t offset) const;
   /// How many reads delivered the output bytes in [from, to) (terminal only).
   int ReadsBetween(size_t from, size_t to) const;
+  /// One write of the child's.
+  struct Write {
+    std::string bytes;
+    Clock::time_point arrival;
+  };
+  /// Each write of the child's, in order (journal only).
+  const std::vector<Write>& Writes() const { return writes_; }
   /// Every size the output file was seen to have, in order (file only).
   const std::vector<size_t>& FileSizesSeen() const { return file_sizes_seen_; }
   Clock::time_point StartTime() const { return started_; }
@@ -85,9 +97,12 @@ class ChildProcess final {
   void Collect(std::chrono::milliseconds wait);
   void ReapIfExited(bool block);
   void DrainTerminal();
+  // Reads every write that has arrived (journal only); false at the end.
+  bool ReadWrites();
 
   StdoutTo stdout_to_;
   UniqueFd terminal_;     // master side of the pseudo-terminal
+  UniqueFd journal_;      // our end of the journal's socket
   UniqueFd output_file_;  // read side of the output file
   std::string output_path_;
   std::string error_path_;
@@ -98,6 +113,7 @@ class ChildProcess final {
   std::string output_;
   std::vector<Arrival> arrivals_;
   std::vector<size_t> file_sizes_seen_;
+  std::vector<Write> writes_;
 };
 
 }  // namespace e2e

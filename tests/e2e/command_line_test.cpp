@@ -1,0 +1,108 @@
+// The program's command line end to end: the real executable, as built with
+// the project's settings, given each kind of argument. A bad command line
+// must end the program before anything starts or is written to standard
+// output; a server argument must send the monitor there instead of to the
+// built-in server.
+
+#include <signal.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/e2e/child_process.h"
+#include "tests/e2e/log_helpers.h"
+#include "tests/e2e/log_lines.h"
+#include "tests/e2e/log_mask.h"
+#include "tests/e2e/scripted_server.h"
+
+namespace e2e {
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kProgram = MONITOR_PATH;
+const std::string kUsageLine = "Usage: status-monitor [--help] [--version] [HOST[:PORT]]\n";
+
+std::vector<std::string> Argv(const std::vector<std::string>& arguments) {
+  std::vector<std::string> argv{kProgram};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  return argv;
+}
+
+TEST(CommandLineTest, BadArgumentsEndWithTwoAndTheUsageOnStandardError) {
+  const struct {
+    std::vector<std::string> arguments;
+    const char* problem;
+  } cases[] = {
+      {{""}, "status-monitor: the status server's host is empty in ''\n"},
+      {{":47838"}, "status-monitor: the status server's host is empty in ':47838'\n"},
+      {{"localhost:0"}, "status-monitor: the port '0' is not a TCP port"},
+      {{"localhost:65536"}, "status-monitor: the port '65536' is not a TCP port"},
+      {{"localhost:http"}, "status-monitor: the port 'http' is not a TCP port"},
+      {{"bad_host"}, "status-monitor: the host 'bad_host' is neither"},
+      {{"localhost", "127.0.0.1"}, "status-monitor: one status server at most, but 2"},
+      {{"--verbose"}, "status-monitor: unknown option '--verbose'\n"},
+      {{"--help", "-x"}, "status-monitor: unknown option '-x'\n"},
+  };
+  for (const auto& c : cases) {
+    ChildProcess child(Argv(c.arguments), StdoutTo::kFile);
+    ASSERT_TRUE(child.WaitForExit(10s)) << c.problem;
+    EXPECT_EQ(2, child.ExitCode()) << c.problem;
+    EXPECT_EQ("", child.Output()) << c.problem;
+    const std::string error = child.ErrorOutput();
+    EXPECT_EQ(0u, error.find(c.problem)) << error;
+    // One line of problem, then the usage.
+    EXPECT_EQ(error.find('\n') + 1, error.find(kUsageLine)) << error;
+  }
+}
+
+TEST(CommandLineTest, HelpAndVersionPrintOnStandardOutputAndEnd) {
+  const struct {
+    const char* option;
+    std::string output_begins;
+  } cases[] = {
+      {"--help", kUsageLine},
+      {"--version", "status-monitor 15.2.23.6\n"},
+  };
+  for (const auto& c : cases) {
+    ChildProcess child(Argv({c.option}), StdoutTo::kFile);
+    ASSERT_TRUE(child.WaitForExit(10s)) << c.option;
+    EXPECT_EQ(0, child.ExitCode()) << c.option;
+    EXPECT_EQ(0u, child.Output().find(c.output_begins)) << c.option << ": " << child.Output();
+    EXPECT_EQ("", child.ErrorOutput()) << c.option;
+  }
+}
+
+// The server argument, with and without "--", by name and by address, on a
+// port that the kernel chose: the monitor connects there and reports the
+// record it is sent, its log otherwise as without an argument.
+TEST(CommandLineTest, ServerArgumentIsWhereTheMonitorConnects) {
+  const struct {
+    const char* option;
+    const char* host;
+  } cases[] = {
+      {nullptr, "localhost"},
+      {"--", "127.0.0.1"},
+  };
+  for (const auto& c : cases) {
+    ScriptedServer server(0, {{Expect(kGet), Send(kRecordA), Expect(kGet)}});
+    std::vector<std::string> arguments;
+    if (c.option != nullptr) arguments.push_back(c.option);
+    arguments.push_back(std::string(c.host) + ":" + std::to_string(server.Port()));
+    ChildProcess child(Argv(arguments), StdoutTo::kTerminal);
+    const std::string expected = kBanner + S + " Connected to " + c.host + "\r\n" + kRequest +
+                                 kRecordA + kReportA + kRequest;
+    EXPECT_TRUE(child.WaitFor(
+        [&](const std::string& output) { return MaskTimeStamps(output) == expected; }, 10s))
+        << c.host << ": " << MaskTimeStamps(child.Output());
+    EXPECT_TRUE(server.WaitUntilDone(10s)) << c.host;
+    EXPECT_TRUE(server.Problems().empty()) << c.host << ": " << server.Problems().front();
+    child.Stop(SIGTERM);
+    EXPECT_EQ("", child.ErrorOutput()) << c.host;
+  }
+}
+
+}  // namespace
+}  // namespace e2e

@@ -1,0 +1,415 @@
+#!/usr/bin/env bash
+# The Debian package under a real, booted systemd, checked as an operator
+# would check it:
+#   1. build the package as the package stage does (the same build folder and
+#      settings, so after that stage this is only cpack);
+#   2. boot a systemd container from the host's own tree, install the package;
+#   3. both units pass `systemd-analyze verify`, and `systemd-analyze security`
+#      rates each at most 1.5;
+#   4. status-monitor.service against a paced status server on its built-in
+#      port: each record's report is in the journal within 1 s of the send,
+#      the last one before a quiet spell too;
+#   5. the server stops: `journalctl -p err` shows its failure lines and
+#      nothing else;
+#   6. `systemctl kill -s KILL`: systemd starts it again within 7 s;
+#   7. `systemctl stop` in the middle of a stream: no line of the monitor's
+#      journal is a fragment;
+#   8. two instances of status-monitor@.service against two servers at once,
+#      each with its own lines; an instance with a bad name fails at once,
+#      the usage in its journal, and is not restarted;
+#   9. dpkg --purge stops the instances that still run.
+# Prints the figures: latency from send to journal, restart time, exposure.
+#
+# The root file system. debootstrap would take 5 to 6 minutes and a mirror;
+# instead the container boots the host's own tree, which the CI has just
+# installed with systemd and everything else the stages need: an overlay
+# whose lower layer is the host's root file system (read-only) and whose
+# upper layer is a tmpfs of the stage's own. Whatever the container writes
+# (the package, its journal, /etc) goes to the tmpfs and is gone when the
+# stage unmounts it; the host's tree is never written. systemd-nspawn's own
+# --volatile=overlay refuses the host's root directory, hence the overlay
+# made here. The container boots a target of the stage's own (the base
+# system only): the services that the host happens to enable are none of the
+# stage's business and would cost time. It has a network of its own (only
+# loopback), so its ports can't meet anything on the host.
+#
+# Driving it. The host's PID 1 is not systemd, so systemd-nspawn runs with
+# --register=no --keep-unit, and every command in the container runs through
+# nsenter into all namespaces of the container's PID 1.
+#
+# Needs root. Cleans up whatever happens: the container is powered off (or
+# killed) and both mounts are removed on every way out.
+set -euo pipefail
+# shellcheck source=tools/test_stages/stage_lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/stage_lib.sh"
+
+build="build-package"
+built_in_port=47838 # the package stage's build; status-monitor.service's server
+port_b=47839
+port_c=47840
+max_exposure=1.5
+max_latency_s=1.0
+max_restart_s=7
+machine="status-monitor-ci-$$"
+
+if ((EUID != 0)); then
+  echo "systemd: needs root (mounts, systemd-nspawn)" >&2
+  exit 1
+fi
+
+scratch=$(mktemp -d /tmp/status-monitor-systemd.XXXXXX)
+root=$scratch/root
+layers=$scratch/layers
+console=$scratch/console.log
+nspawn_pid=
+leader=
+layers_mounted=
+root_mounted=
+finish() {
+  local status=$?
+  if [[ -n $nspawn_pid ]] && kill -0 "$nspawn_pid" 2>/dev/null; then
+    # The container's PID 1, should it not be known yet.
+    [[ -n $leader ]] || leader=$(ps -o pid= --ppid "$nspawn_pid" | tr -d " " | head -n 1 || true)
+    # SIGTERM makes systemd-nspawn power the container off in order.
+    kill -TERM "$nspawn_pid" 2>/dev/null || true
+    for _ in $(seq 150); do
+      kill -0 "$nspawn_pid" 2>/dev/null || break
+      sleep 0.2
+    done
+    if kill -0 "$nspawn_pid" 2>/dev/null; then
+      echo "systemd: the container did not power off in 30 s; killing it" >&2
+      kill -KILL "$nspawn_pid" 2>/dev/null || true
+    fi
+    wait "$nspawn_pid" 2>/dev/null || true
+  fi
+  # systemd-nspawn may end (or be killed) without taking the container along,
+  # which then lives on in its own namespaces: SIGKILL to its PID 1 ends every
+  # process in them.
+  if [[ -n $leader ]] && kill -0 "$leader" 2>/dev/null; then
+    echo "systemd: the container outlived systemd-nspawn; killing its PID 1" >&2
+    kill -KILL "$leader" 2>/dev/null || true
+    for _ in $(seq 50); do
+      kill -0 "$leader" 2>/dev/null || break
+      sleep 0.1
+    done
+  fi
+  if ((status != 0)) && [[ -s $console ]]; then
+    echo "systemd: the container's console, last lines:" >&2
+    tail -n 30 "$console" >&2
+  fi
+  if [[ -n $root_mounted ]]; then umount "$root" 2>/dev/null || umount -l "$root" || true; fi
+  if [[ -n $layers_mounted ]]; then umount "$layers" 2>/dev/null || umount -l "$layers" || true; fi
+  rmdir "/run/systemd/nspawn/propagate/$machine" 2>/dev/null || true
+  rm -rf "$scratch"
+  exit "$status"
+}
+trap finish EXIT
+trap 'exit 130' INT TERM HUP
+
+fail() {
+  echo "systemd: $*" >&2
+  exit 1
+}
+
+# --- 1. the package ---------------------------------------------------------------
+run cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWARNINGS_AS_ERRORS=ON \
+  -DBUILD_TESTING=OFF -DSTATUS_SERVER_HOST=localhost -DSTATUS_SERVER_PORT="$built_in_port"
+run cmake --build "$build" -j "$jobs"
+rm -f "$build"/status-monitor_*.deb
+(cd "$build" && run cpack -G DEB)
+debs=("$build"/status-monitor_*.deb)
+deb=${debs[0]}
+
+# --- 2. the container ---------------------------------------------------------------
+mkdir "$root" "$layers"
+run mount -t tmpfs -o mode=0755,size=1g status-monitor-ci "$layers"
+layers_mounted=1
+mkdir "$layers/upper" "$layers/work"
+run mount -t overlay -o "lowerdir=/,upperdir=$layers/upper,workdir=$layers/work" \
+  status-monitor-ci "$root"
+root_mounted=1
+
+ci=/var/tmp/status-monitor-ci # inside the container
+mkdir -p "$root$ci"
+cp "$deb" "$root$ci/"
+cp tools/paced_status_server.py "$root$ci/"
+cat >"$root/etc/systemd/system/status-monitor-ci.target" <<'EOF'
+[Unit]
+Description=The systemd stage's boot target: the base system only
+Requires=basic.target
+After=basic.target
+AllowIsolate=yes
+EOF
+# A container image's policy-rc.d forbids maintainer scripts to start or stop
+# services; a booted machine has none, and the package's scripts are to be
+# seen at work.
+rm -f "$root/usr/sbin/policy-rc.d"
+# No network to wait for: only loopback exists in the container.
+ln -sf /dev/null "$root/etc/systemd/system/systemd-networkd-wait-online.service"
+ln -sf /dev/null "$root/etc/systemd/system/NetworkManager-wait-online.service"
+
+boot_start=$SECONDS
+systemd-nspawn --quiet --directory="$root" --machine="$machine" --register=no --keep-unit \
+  --private-network --console=passive --boot systemd.unit=status-monitor-ci.target \
+  >"$console" 2>&1 &
+nspawn_pid=$!
+leader=
+for _ in $(seq 300); do
+  kill -0 "$nspawn_pid" 2>/dev/null || fail "systemd-nspawn ended before the container booted"
+  # ps finds nothing (and fails) until systemd-nspawn has forked the container.
+  leader=$(ps -o pid= --ppid "$nspawn_pid" | tr -d " " | head -n 1 || true)
+  [[ -n $leader ]] && [[ $(cat "/proc/$leader/comm" 2>/dev/null) == systemd ]] && break
+  leader=
+  sleep 0.1
+done
+[[ -n $leader ]] || fail "no systemd came up in the container within 30 s"
+
+in_container() {
+  SYSTEMD_PAGER='' SYSTEMD_COLORS=0 nsenter --target "$leader" --all "$@"
+}
+# systemctl can talk to the container's systemd once its private socket is
+# there; then wait for the boot to finish.
+for _ in $(seq 300); do
+  in_container test -S /run/systemd/private && break
+  kill -0 "$nspawn_pid" 2>/dev/null || fail "systemd-nspawn ended while the container booted"
+  sleep 0.1
+done
+state=$(in_container timeout 90 systemctl is-system-running --wait 2>&1 || true)
+if [[ $state != running && $state != degraded ]]; then
+  in_container systemctl --failed --no-pager >&2 || true
+  fail "the container did not finish booting (state '$state')"
+fi
+echo "systemd: container booted in $((SECONDS - boot_start)) s (state $state)" >&2
+[[ $state == running ]] || in_container systemctl --failed --no-pager >&2
+
+run in_container dpkg -i "$ci/$(basename "$deb")"
+in_container systemctl daemon-reload
+
+# Journal entries of a unit as JSON, one per line.
+journal_json() {
+  in_container journalctl --no-pager -o json "$@"
+}
+
+# --- 3. verify and security -------------------------------------------------------
+units=(/usr/lib/systemd/system/status-monitor.service /usr/lib/systemd/system/status-monitor@.service)
+verify=$(in_container systemd-analyze verify "${units[@]}" 2>&1) ||
+  fail "systemd-analyze verify failed: $verify"
+[[ -z $verify ]] || fail "systemd-analyze verify is not clean: $verify"
+if grep -q '^Documentation=.*man:' "$root${units[0]}" "$root${units[1]}"; then
+  fail "a unit names a man: page, which verify can check only where man is installed"
+fi
+exposure_of() { # UNIT: its overall exposure, as the loaded unit has it
+  local report
+  report=$(in_container systemd-analyze security "$1" 2>&1)
+  local score
+  score=$(sed -n "s/.*Overall exposure level for $1: \([0-9.]*\).*/\1/p" <<<"$report")
+  if [[ -z $score ]] || ! awk -v e="$score" -v m="$max_exposure" 'BEGIN { exit !(e <= m) }'; then
+    echo "$report" >&2
+    fail "$1: exposure '$score', more than $max_exposure"
+  fi
+  echo "$score"
+}
+exposure_plain=$(exposure_of status-monitor.service)
+instance_b="status-monitor@localhost:$port_b.service"
+instance_c="status-monitor@127.0.0.1:$port_c.service"
+exposure_instance=$(exposure_of "$instance_b")
+echo "systemd: verify clean; exposure status-monitor.service $exposure_plain," \
+  "$instance_b $exposure_instance (at most $max_exposure)" >&2
+
+# --- 4. reports reach the journal at once -------------------------------------------
+# server NAME PORT FIRST_ID COUNT PACE: a paced status server as a unit of its
+# own, its log in $ci/NAME.log; waits until it listens.
+server() {
+  in_container systemd-run --quiet --unit="status-server-$1" \
+    --property=StandardOutput="file:$ci/$1.log" \
+    /usr/bin/python3 "$ci/paced_status_server.py" "$2" "$3" "$4" "$5"
+  for _ in $(seq 100); do
+    in_container ss -Hltn "sport = :$2" | grep -q LISTEN && return 0
+    sleep 0.1
+  done
+  fail "the status server $1 does not listen on port $2"
+}
+sent_count() { grep -c '^sent ' "$root$ci/$1.log" 2>/dev/null || true; }
+wait_sent() { # NAME COUNT SECONDS
+  for _ in $(seq $(($3 * 10))); do
+    (($(sent_count "$1") >= $2)) && return 0
+    sleep 0.1
+  done
+  fail "the status server $1 sent $(sent_count "$1") records in $3 s, not $2"
+}
+
+records_a=8
+server a "$built_in_port" 1001 "$records_a" 0.5
+run in_container systemctl enable --now status-monitor.service
+[[ $(in_container systemctl is-active status-monitor.service) == active ]] ||
+  fail "status-monitor.service did not start"
+wait_sent a "$records_a" 30
+# The quiet spell: the server sends nothing more; the last report must be in
+# the journal all the same.
+sleep 3
+# Per record sent: its id and the seconds from its send to the journal entry
+# of its report's last line, or "missing".
+latencies=$(journal_json -u status-monitor.service | python3 -c '
+import json, sys
+sent = {}
+for line in open(sys.argv[1]):
+    word = line.split()
+    if word[0] == "sent":
+        sent[int(word[1])] = float(word[2])
+seen = {}
+for line in sys.stdin:
+    entry = json.loads(line)
+    message = entry.get("MESSAGE")
+    if isinstance(message, str) and message.startswith("STATE: s"):
+        seen.setdefault(int(message[8:]), int(entry["__REALTIME_TIMESTAMP"]) / 1e6)
+for record_id in sorted(sent):
+    if record_id in seen:
+        print(record_id, "%.3f" % (seen[record_id] - sent[record_id]))
+    else:
+        print(record_id, "missing")
+' "$root$ci/a.log")
+echo "systemd: send to journal, per record (s): $(awk '{ printf "%s ", $2 }' <<<"$latencies")" >&2
+missing=$(awk '$2 == "missing" { printf "%s ", $1 }' <<<"$latencies")
+[[ -z $missing ]] || fail "no report in the journal for the records $missing"
+last_latency=$(tail -n 1 <<<"$latencies" | awk '{ print $2 }')
+max_latency=$(awk 'BEGIN { m = 0 } { if ($2 > m) m = $2 } END { print m }' <<<"$latencies")
+echo "systemd: latency at most $max_latency s; the last record before the quiet spell:" \
+  "$last_latency s (limit $max_latency_s s)" >&2
+awk -v m="$max_latency" -v l="$max_latency_s" 'BEGIN { exit !(m <= l) }' ||
+  fail "a report reached the journal more than $max_latency_s s after its record was sent"
+
+# --- 5. the server stops: journalctl -p err ------------------------------------------
+in_container systemctl stop status-server-a.service
+# The lost connection, then refused connects every 2 s.
+sleep 5
+failure_line='^([0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3} ?Error: .*|.*\(E[A-Za-z]+\))$'
+# Both looks at the journal end at the same moment, a second ago (long since
+# stored), since the monitor goes on logging refused connects meanwhile.
+until=$(date -d '-1 second' '+%Y-%m-%d %H:%M:%S')
+errors=$(in_container journalctl --no-pager -u status-monitor.service -p err -o cat --until "$until")
+echo "systemd: journalctl -u status-monitor -p err shows:" >&2
+sed 's/^/  /' <<<"$errors" >&2
+grep -q 'Error: Connection Closed Gracefully. (EIdConnClosedGracefully)$' <<<"$errors" ||
+  fail "journalctl -p err lacks the lost connection"
+grep -q '^Connection refused. (EIdConnectException)$' <<<"$errors" ||
+  fail "journalctl -p err lacks the refused connects (both lines of each)"
+if grep -Evq "$failure_line" <<<"$errors"; then
+  fail "journalctl -p err shows lines that are not failure lines"
+fi
+all_failures=$(in_container journalctl --no-pager -u status-monitor.service -o cat --until "$until" |
+  grep -Ec "$failure_line" || true)
+if (($(wc -l <<<"$errors") != all_failures)); then
+  fail "$all_failures failure lines in the journal, but -p err shows $(wc -l <<<"$errors")"
+fi
+
+# --- 6. systemctl kill -s KILL: restarted ----------------------------------------------
+# Timed on the monotonic clock, which the container shares with the host:
+# from just before the kill to the start of the new process, as systemd
+# recorded it.
+old_pid=$(in_container systemctl show -P MainPID status-monitor.service)
+killed_at_us=$(python3 -c 'import time; print(time.monotonic_ns() // 1000)')
+in_container systemctl kill -s KILL status-monitor.service
+restart_s=
+for _ in $(seq $((max_restart_s * 10 + 30))); do
+  pid=$(in_container systemctl show -P MainPID status-monitor.service)
+  if [[ $pid != 0 && $pid != "$old_pid" ]]; then
+    started_us=$(in_container systemctl show -P ExecMainStartTimestampMonotonic status-monitor.service)
+    restart_s=$(awk -v a="$killed_at_us" -v b="$started_us" 'BEGIN { printf "%.2f", (b - a) / 1e6 }')
+    break
+  fi
+  sleep 0.1
+done
+[[ -n $restart_s ]] || fail "status-monitor.service was not restarted after SIGKILL"
+[[ $(in_container systemctl is-active status-monitor.service) == active ]] ||
+  fail "status-monitor.service is not active after its restart"
+echo "systemd: restarted $restart_s s after systemctl kill -s KILL (limit $max_restart_s s)" >&2
+awk -v r="$restart_s" -v m="$max_restart_s" 'BEGIN { exit !(r <= m) }' ||
+  fail "the restart took longer than $max_restart_s s"
+
+# --- 7. systemctl stop mid-stream: no fragment -----------------------------------------
+server a2 "$built_in_port" 1101 100000 0.3
+wait_sent a2 5 30
+sleep 0.15 # between two records
+in_container systemctl stop status-monitor.service
+# Every line the monitor wrote, in all its runs, must be whole: a line of its
+# log or an echo of a whole record sent to it.
+journal_json _SYSTEMD_UNIT=status-monitor.service | python3 -c '
+import json, re, sys
+records = set()
+for name in sys.argv[1:]:
+    for line in open(name):
+        if line.startswith("record "):
+            records.add(line.split(" ", 2)[2].rstrip("\n"))
+whole = re.compile(r"Version: [0-9.]+|"
+                   r"[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3}( Connected to localhost| GET /| Disconnected| ?Error: .*)?|"
+                   r".*\(E[A-Za-z]+\)|"
+                   r"SYSLOG\.ID: [0-9]+|EVENT: Heartbeat|DATETIME: 2026-12-10T05:31:07Z|VERSION: 3\.4\.1|STATE: s[0-9]+|")
+count, fragments = 0, []
+for line in sys.stdin:
+    message = json.loads(line).get("MESSAGE")
+    count += 1
+    if not isinstance(message, str) or not (message in records or whole.fullmatch(message)):
+        fragments.append(repr(message))
+if fragments:
+    sys.exit("fragments in the journal: " + ", ".join(fragments[:10]))
+print("systemd: %d journal lines of the monitor, all whole" % count, file=sys.stderr)
+' "$root$ci/a.log" "$root$ci/a2.log" || fail "systemctl stop (or kill) left a fragment"
+in_container systemctl stop status-server-a2.service
+
+# --- 8. template instances ---------------------------------------------------------------
+server b "$port_b" 2001 100000 0.3
+server c "$port_c" 3001 100000 0.3
+run in_container systemctl start "$instance_b" "$instance_c"
+own_lines() { # INSTANCE HOST FIRST_ID: its reports are its server's, and enough
+  local log
+  for _ in $(seq 200); do
+    log=$(in_container journalctl --no-pager -u "$1" -o cat)
+    (($(grep -c '^SYSLOG.ID: ' <<<"$log") >= 3)) && break
+    sleep 0.1
+  done
+  grep -q "Connected to $2\$" <<<"$log" || fail "$1: no 'Connected to $2'"
+  local ids
+  ids=$(sed -n 's/^SYSLOG.ID: //p' <<<"$log")
+  (($(wc -w <<<"$ids") >= 3)) || fail "$1: fewer than 3 reports in 20 s"
+  for id in $ids; do
+    ((id >= $3 && id < $3 + 1000)) || fail "$1 reported record $id, not one of its server's"
+  done
+  if grep "Connected to" <<<"$log" | grep -vq "Connected to $2\$"; then
+    fail "$1 connected elsewhere than $2"
+  fi
+  echo "systemd: $1: $(wc -w <<<"$ids") reports, all of its own server" >&2
+}
+own_lines "$instance_b" localhost 2001
+own_lines "$instance_c" 127.0.0.1 3001
+
+# A bad instance name: failed at once, the usage in its journal, no restart.
+for bad in 'localhost:0' 'bad_host' 'localhost:80:81'; do
+  unit="status-monitor@$bad.service"
+  in_container systemctl start "$unit" || true
+  for _ in $(seq 100); do
+    [[ $(in_container systemctl is-failed "$unit" || true) == failed ]] && break
+    sleep 0.1
+  done
+  [[ $(in_container systemctl is-failed "$unit" || true) == failed ]] || fail "$unit did not fail"
+  sleep 1 # longer than nothing, shorter than RestartSec: a restart would show
+  [[ $(in_container systemctl show -P NRestarts "$unit") == 0 ]] || fail "$unit was restarted"
+  [[ $(in_container systemctl show -P ExecMainStatus "$unit") == 2 ]] || fail "$unit: exit code not 2"
+  log=$(in_container journalctl --no-pager -u "$unit" -o cat)
+  if ! grep -q '^status-monitor: ' <<<"$log" || ! grep -q '^Usage: status-monitor ' <<<"$log"; then
+    fail "$unit: no usage message in its journal: $log"
+  fi
+done
+echo "systemd: bad instance names fail at start, not restarted; systemctl status shows:" >&2
+in_container systemctl status --no-pager --lines=5 'status-monitor@localhost:0.service' >&2 || true
+
+# Removing the package stops every instance that still runs.
+[[ $(in_container systemctl is-active "$instance_b" "$instance_c" | sort -u) == active ]] ||
+  fail "the template instances ended by themselves"
+run in_container dpkg --purge status-monitor
+left=$(in_container systemctl list-units --no-legend --plain --state=active \
+  status-monitor.service 'status-monitor@*.service')
+[[ -z $left ]] || fail "still running after dpkg --purge: $left"
+
+echo "systemd: latency at most $max_latency s (last before quiet: $last_latency s)," \
+  "restart $restart_s s, exposure $exposure_plain / $exposure_instance," \
+  "stage so far $SECONDS s" >&2
