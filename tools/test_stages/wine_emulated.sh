@@ -19,9 +19,12 @@ wine=${WINE_FOR_TESTS:-wine}
 errors=$(mktemp)
 trap 'rm -f "$errors"' EXIT
 for attempt in 1 2 3; do
-  "$wine" "$@" 2> >(tee "$errors" >&2)
+  # Standard error is kept for the check, then passed on. Not through a pipe:
+  # helper processes that Wine starts for the session inherit it and outlive
+  # the run.
+  "$wine" "$@" 2>"$errors"
   status=$?
-  wait $! 2>/dev/null
+  cat "$errors" >&2
   if ((status == 0 || attempt == 3)) ||
     ! grep -Eq '^(qemu: uncaught target signal [0-9]+ |wine client error:)' "$errors"; then
     exit "$status"
