@@ -119,11 +119,16 @@ win32_wine=$wine32
 win32_excluded=()
 if [[ $mode == 32 && $how != native ]]; then
   win32_wine=$PWD/tools/test_stages/wine_emulated.sh
-  # qemu-user hands Wine a signal frame without the processor's trap number,
-  # so Wine reports every access violation as an illegal instruction
-  # (C000001D): the tests of the access-violation report cannot pass there.
-  # All other fault kinds, the stack overflow included, are checked.
-  win32_excluded=(-E '^ProcessorFaultHandlersTest\.(EachFaultArrivesAsItsErrorClass|AccessViolationNamesModuleAccessKindAndAddress)$')
+  # Left out there, each shown to fail through qemu-user itself:
+  # - the access-violation reports: qemu hands Wine a signal frame without
+  #   the processor's trap number, so Wine reports every access violation as
+  #   an illegal instruction (C000001D); every other fault kind, the stack
+  #   overflow included, is checked;
+  # - ProcessorFaultChild.Run started on its own (it only skips then; as the
+  #   fault tests' child it still runs) and
+  #   ClientTest.FailedWaitForDataIsTheSocketErrorNotATimeOut: the emulated
+  #   Wine crashed in each of three runs in a row.
+  win32_excluded=(-E '^(ProcessorFaultHandlersTest\.(EachFaultArrivesAsItsErrorClass|AccessViolationNamesModuleAccessKindAndAddress)|ProcessorFaultChild\.Run|ClientTest\.FailedWaitForDataIsTheSocketErrorNotATimeOut)$')
 fi
 
 run cmake -S . -B "$out/win32" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWARNINGS_AS_ERRORS=ON \

@@ -16,7 +16,7 @@
 # after dropping its own, removes exactly that. An entry or mount that was
 # there before any of us is never touched. The state lives in /run, so a
 # reboot, which clears binfmt_misc too, clears it.
-# shellcheck shell=bash
+# shellcheck shell=bash disable=SC2034
 
 qemu_i386_binary=/usr/bin/qemu-i386-static
 qemu_i386_binfmt=/proc/sys/fs/binfmt_misc
