@@ -59,9 +59,21 @@ drop_wine_noise() {
 servers=()
 end_wine_servers() {
   local prefix
+  local environ pid
   for prefix in "${servers[@]}"; do
     WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
     WINEPREFIX=$prefix wineserver -w 2>/dev/null || true
+    # Under qemu-user helper processes of the session (services.exe,
+    # winedevice.exe) were seen to outlive their server: end every process
+    # that still runs in this stage's prefix, found by its environment.
+    for environ in /proc/[0-9]*/environ; do
+      pid=${environ#/proc/}
+      pid=${pid%/environ}
+      [[ $pid != "$$" && $pid != "$BASHPID" ]] || continue
+      if tr '\0' '\n' <"$environ" 2>/dev/null | grep -qxF "WINEPREFIX=$prefix"; then
+        kill -KILL "$pid" 2>/dev/null || true
+      fi
+    done
   done
   servers=()
 }
@@ -116,21 +128,29 @@ win32_testing=OFF
 # The 32-bit tests' Wine: through qemu-user, one that repeats a run crashed
 # by the emulation itself (see the script).
 win32_wine=$wine32
-win32_excluded=()
+win32_selection=()
 if [[ $mode == 32 && $how != native ]]; then
   win32_wine=$PWD/tools/test_stages/wine_emulated.sh
-  # Left out there, each shown to fail through qemu-user itself:
-  # - the access-violation reports: qemu hands Wine a signal frame without
-  #   the processor's trap number, so Wine reports every access violation as
-  #   an illegal instruction (C000001D); every other fault kind, the stack
-  #   overflow included, is checked;
-  # - ProcessorFaultChild.Run started on its own (it only skips then; as the
-  #   fault tests' child it still runs) and
-  #   ClientTest.FailedWaitForDataIsTheSocketErrorNotATimeOut: the emulated
-  #   Wine crashed in each of three runs in a row.
-  win32_excluded=(-E '^(ProcessorFaultHandlersTest\.(EachFaultArrivesAsItsErrorClass|AccessViolationNamesModuleAccessKindAndAddress)|ProcessorFaultChild\.Run|ClientTest\.FailedWaitForDataIsTheSocketErrorNotATimeOut)$')
+  if [[ ${WINDOWS_QEMU_UNIT_SUITE:-} == all ]]; then
+    # Left out even so, each shown to fail through qemu-user itself:
+    # - the access-violation reports: qemu hands Wine a signal frame without
+    #   the processor's trap number, so Wine reports every access violation
+    #   as an illegal instruction (C000001D);
+    # - ProcessorFaultChild.Run started on its own (it only skips then; as
+    #   the fault tests' child it still runs) and
+    #   ClientTest.FailedWaitForDataIsTheSocketErrorNotATimeOut: the emulated
+    #   Wine crashed in each of three runs in a row.
+    win32_selection=(-E '^(ProcessorFaultHandlersTest\.(EachFaultArrivesAsItsErrorClass|AccessViolationNamesModuleAccessKindAndAddress)|ProcessorFaultChild\.Run|ClientTest\.FailedWaitForDataIsTheSocketErrorNotATimeOut)$')
+  else
+    # Under qemu-user the emulated Wine crashes or hangs in the tests that
+    # run sockets on several threads (transport's client and socket layer,
+    # the monitor's run), again and again even with repeats, so by default
+    # only the process and fault-report tests run there: the ones whose
+    # 32-bit behaviour (the stack overflow above all) 64-bit Wine cannot
+    # show. WINDOWS_QEMU_UNIT_SUITE=all runs the whole suite.
+    win32_selection=(-R '^(ModuleBaseNameTest|FindCodeModuleTest|ProcessorFaultHandlersTest\.(StackOverflow|OneInstallation|Removal)|ErrorMachineryTest|RuntimeCoreTest|WindowingTest)')
+  fi
 fi
-
 run cmake -S . -B "$out/win32" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWARNINGS_AS_ERRORS=ON \
   -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake -DBUILD_TESTING=$win32_testing \
   -DWINE_PROGRAM="$win32_wine"
@@ -256,7 +276,7 @@ if [[ $mode == 32 ]]; then
   (
     export WINEPREFIX=$PWD/$out/wine32
     start_wine_session "$WINEPREFIX" win32 "$wine32"
-    run_unit_suite win32 "${win32_excluded[@]}"
+    run_unit_suite win32 "${win32_selection[@]}"
     check_program_alone "$unpacked/$name/status-monitor.exe" "$wine32"
     run_end_to_end '^Wine|^WindowsMonitorLog/'
   )
