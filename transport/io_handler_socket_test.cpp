@@ -234,7 +234,9 @@ TEST_F(SocketLayerTest, RefusedDeadPathOptionsDoNotStopTheConnect) {
   Connect("127.0.0.1", peer.port(), 50000);
   EXPECT_TRUE(handler_->IsOpen());
   EXPECT_EQ(FaultPlan::Get().OptionCalls().size(), 5u);
-  std::int32_t on = -1;
+  // Zero to start with: some Windows sockets layers write only the first
+  // byte of this BOOL option, so the rest must not hold a stray value.
+  std::int32_t on = 0;
   int length = sizeof on;
   ASSERT_EQ(SocketStack->SockGetOption(handler_->Socket()->SocketId, ws::kSolSocket,
                                        ws::kSoKeepAlive, &on, &length),
