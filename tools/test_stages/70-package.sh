@@ -41,13 +41,7 @@ finish() {
 trap finish EXIT
 
 # --- 1. the package -------------------------------------------------------------
-run cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWARNINGS_AS_ERRORS=ON \
-  -DBUILD_TESTING=OFF -DSTATUS_SERVER_HOST=localhost -DSTATUS_SERVER_PORT="$port"
-run cmake --build "$build" -j "$jobs"
-rm -f "$build"/status-monitor_*.deb
-(cd "$build" && run cpack -G DEB)
-debs=("$build"/status-monitor_*.deb)
-deb=${debs[0]}
+build_package "$build" "$port"
 echo "package: $deb, $(stat -c %s "$deb") bytes; installed size $(dpkg-deb -f "$deb" Installed-Size) KiB" >&2
 run dpkg-deb -I "$deb"
 run dpkg-deb -c "$deb"

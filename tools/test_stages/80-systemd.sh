@@ -112,13 +112,7 @@ fail() {
 }
 
 # --- 1. the package ---------------------------------------------------------------
-run cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWARNINGS_AS_ERRORS=ON \
-  -DBUILD_TESTING=OFF -DSTATUS_SERVER_HOST=localhost -DSTATUS_SERVER_PORT="$built_in_port"
-run cmake --build "$build" -j "$jobs"
-rm -f "$build"/status-monitor_*.deb
-(cd "$build" && run cpack -G DEB)
-debs=("$build"/status-monitor_*.deb)
-deb=${debs[0]}
+build_package "$build" "$built_in_port"
 
 # --- 2. the container ---------------------------------------------------------------
 mkdir "$root" "$layers"
