@@ -30,7 +30,7 @@ void TextOutput::WriteBytewise(std::string_view bytes, std::size_t* done, LineLe
     // In the journal a write-out can come at any byte (a line end).
     std::size_t part = !open_ || character_device_ || reader_ == StreamReader::kJournal
                            ? 1
-                           : std::min(capacity_ - used_, bytes.size() - *done);
+                           : std::min(Capacity() - used_, bytes.size() - *done);
     std::string_view statement = bytes.substr(*done, part);
     *done += part;  // a statement that fails counts as done
     Write(statement, level);
@@ -84,9 +84,7 @@ void TextOutput::AppendShownOnTerminal(std::string_view text) {
     }
     AppendExact(text.substr(0, shown));
     if (shown == text.size()) return;
-    char caret[kCaretNotationSize];
-    CaretNotation(static_cast<unsigned char>(text[shown]), caret);
-    AppendExact(std::string_view(caret, kCaretNotationSize));
+    AppendCaret(static_cast<unsigned char>(text[shown]));
     text.remove_prefix(shown + 1);
   }
 }
@@ -106,17 +104,13 @@ void TextOutput::AppendJournalLines(std::string_view text, LineLevel level) {
     }
     if (carriage_return_held_) {  // no line feed followed: a CR inside a line
       carriage_return_held_ = false;
-      char caret[kCaretNotationSize];
-      CaretNotation('\r', caret);
-      AppendExact(std::string_view(caret, kCaretNotationSize));
+      AppendCaret('\r');
     }
     const auto value = static_cast<unsigned char>(byte);
     if (byte == '\r') {
       carriage_return_held_ = true;
     } else if (JournalTakesAsBinary(value)) {
-      char caret[kCaretNotationSize];
-      CaretNotation(value, caret);
-      AppendExact(std::string_view(caret, kCaretNotationSize));
+      AppendCaret(value);
     } else {
       AppendExact(std::string_view(&byte, 1));
     }
@@ -131,14 +125,20 @@ void TextOutput::EndJournalLine() {
   Flush();
 }
 
+void TextOutput::AppendCaret(unsigned char byte) {
+  char caret[kCaretNotationSize];
+  CaretNotation(byte, caret);
+  AppendExact(std::string_view(caret, kCaretNotationSize));
+}
+
 void TextOutput::AppendExact(std::string_view text) {
   while (!text.empty()) {
-    std::size_t room = capacity_ - used_;
+    std::size_t room = Capacity() - used_;
     std::size_t part = std::min(room, text.size());
     std::copy_n(text.data(), part, buffer_.data() + used_);
     used_ += part;
     text.remove_prefix(part);
-    if (used_ == capacity_) Flush();
+    if (used_ == Capacity()) Flush();
   }
 }
 
@@ -154,7 +154,6 @@ void TextOutput::OpenOnce() {
   open_ = true;
   character_device_ = sink_.IsCharacterDevice();
   reader_ = sink_.Reader();
-  capacity_ = reader_ == StreamReader::kJournal ? kJournalBufferSize : kBufferSize;
 }
 
 TextOutput& StandardOutput() {

@@ -98,6 +98,11 @@ class TextOutput {
   void AppendShownOnTerminal(std::string_view text);
   void AppendJournalLines(std::string_view text, LineLevel level);
   void AppendExact(std::string_view text);
+  void AppendCaret(unsigned char byte);
+  // The part of buffer_ in use: a whole line for the journal, a block otherwise.
+  std::size_t Capacity() const {
+    return reader_ == StreamReader::kJournal ? kJournalBufferSize : kBufferSize;
+  }
   void EndJournalLine();
   void EndStatement();
   void OpenOnce();
@@ -111,7 +116,6 @@ class TextOutput {
   bool line_open_ = false;
   bool carriage_return_held_ = false;
   std::array<char, kJournalBufferSize> buffer_;
-  std::size_t capacity_ = kBufferSize;  // the part of buffer_ in use
   std::size_t used_ = 0;
 };
 
