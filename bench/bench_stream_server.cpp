@@ -30,8 +30,8 @@
 #include <string>
 #include <thread>
 
-#include "tools/status_record_maker.h"
-#include "tools/unique_fd.h"
+#include "demo_server/status_record_maker.h"
+#include "platform/unique_fd_posix.h"
 
 namespace {
 

@@ -12,10 +12,10 @@
 #include <chrono>
 #include <string>
 
+#include "demo_server/status_record_maker.h"
 #include "fuzz/byte_by_byte_monitor.h"
 #include "fuzz/monitor_over_stream.h"
 #include "platform/console.h"
-#include "tools/status_record_maker.h"
 
 namespace {
 

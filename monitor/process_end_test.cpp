@@ -9,7 +9,7 @@
 #include "monitor/process_modules.h"
 #include "monitor/startup_sequence.h"
 #include "monitor/text_output.h"
-#include "tests/support/child_process.h"
+#include "platform/testing/run_in_child.h"
 
 namespace {
 

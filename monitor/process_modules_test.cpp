@@ -22,9 +22,9 @@
 #include "monitor/failure_report.h"
 #include "monitor/process_end.h"
 #include "monitor/text_output.h"
+#include "platform/testing/run_in_child.h"
 #include "runtime/runtime_errors.h"
-#include "tests/support/child_process.h"
-#include "tests/support/failing_allocation.h"
+#include "runtime/testing/failing_allocation.h"
 #include "tests/support/started_error_handling.h"
 
 namespace {

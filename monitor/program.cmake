@@ -42,15 +42,13 @@ if(BUILD_TESTING)
     ${CMAKE_CURRENT_LIST_DIR}/process_modules_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/runtime_error_line_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/startup_sequence_test.cpp
-    ${CMAKE_SOURCE_DIR}/tests/support/failing_allocation.cpp
   )
   if(WIN32)
     # Each case runs in a child that is this executable started again; the
     # child must not print the test framework's report into its output.
-    target_sources(monitor_process_test PRIVATE ${CMAKE_SOURCE_DIR}/tests/support/quiet_child_main.cpp)
-    target_link_libraries(monitor_process_test PRIVATE monitor_process child_process GTest::gtest)
+    target_link_libraries(monitor_process_test PRIVATE monitor_process run_in_child failing_allocation quiet_child_main)
   else()
-    target_link_libraries(monitor_process_test PRIVATE monitor_process child_process GTest::gtest_main)
+    target_link_libraries(monitor_process_test PRIVATE monitor_process run_in_child failing_allocation GTest::gtest_main)
   endif()
   gtest_discover_tests(monitor_process_test)
   if(SANITIZE STREQUAL "address")

@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <string>
 
-#include "tests/support/child_process.h"
+#include "platform/testing/run_in_child.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "platform/process.h"
-#include "tests/support/self_child_win32.h"
+#include "platform/testing/self_child_win32.h"
 
 namespace {
 

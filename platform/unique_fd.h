@@ -4,8 +4,8 @@
 // Windows socket carried as an int. The system's close function is a template
 // argument, so this header needs no operating-system header and each user
 // names the close it means:
-//   using UniqueFd = BasicUniqueFd<&::close>;          // POSIX descriptors
-//   using ScopedFd = BasicUniqueFd<&CloseSocket>;      // a socket layer's own
+//   UniqueFd (unique_fd_posix.h)                       POSIX descriptors
+//   using ScopedFd = BasicUniqueFd<&CloseSocket>;      a socket layer's own
 
 #include <utility>
 

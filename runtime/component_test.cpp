@@ -5,7 +5,7 @@
 #include <new>
 #include <vector>
 
-#include "tests/support/failing_allocation.h"
+#include "runtime/testing/failing_allocation.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 # tests/CMakeLists.txt.
 
 # Preloaded into the program to make its version query fail (start-up failure).
-add_library(failing_uname SHARED ${CMAKE_CURRENT_LIST_DIR}/support/failing_uname.cpp)
+add_library(failing_uname SHARED ${CMAKE_CURRENT_LIST_DIR}/failing_uname.cpp)
 
 add_executable(process_exit_test ${CMAKE_CURRENT_LIST_DIR}/process_exit_test.cpp)
 target_link_libraries(process_exit_test PRIVATE GTest::gtest_main)

@@ -20,7 +20,7 @@ import os
 import re
 import sys
 
-PRODUCT_DIRS = ("monitor", "platform", "runtime", "transport", "tools")
+PRODUCT_DIRS = ("demo_server", "monitor", "platform", "runtime", "transport")
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)
 SYSTEM_SUFFIX = re.compile(r"_(posix|win32)$")
 

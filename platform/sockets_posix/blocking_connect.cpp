@@ -21,15 +21,13 @@
 #include "platform/sockets_posix/libc_calls.h"
 #include "platform/sockets_posix/socket_table.h"
 #include "platform/sockets_posix/sockets_posix.h"
-#include "platform/unique_fd.h"
+#include "platform/unique_fd_posix.h"
 
 namespace wsposix {
 namespace {
 
 // Result of Await() when the wake-up descriptor fired.
 constexpr int kWoken = -1;
-
-using ScopedFd = BasicUniqueFd<&::close>;
 
 int StartConnect(int fd, const sockaddr_in& address) {
   return Libc().connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
@@ -68,7 +66,7 @@ int ConnectNonBlocking(int fd, const sockaddr_in& address) {
 
 // `flags` are the socket's file status flags, without O_NONBLOCK.
 int ConnectInterruptibly(SocketUse& use, const sockaddr_in& address, int flags) {
-  ScopedFd wake(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  UniqueFd wake(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
   if (wake.Get() < 0) return FailWithErrno();
   if (int error = use.BeginWait(wake.Get())) return Fail(error);
   int result;

@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/sockets_posix/ws2_32_fixture.h"
+#include "platform/sockets_posix/testing/ws2_32_fixture.h"
 
 namespace {
 
@@ -72,7 +72,7 @@ class BlockingConnectTest : public Ws2Test {
     Ws2Test::SetUp();
     listener_ = PosixListener(0, &port_);
     for (int i = 0; i < 3; ++i) {
-      PosixFd filler(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+      UniqueFd filler(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
       sockaddr_in address{};
       address.sin_family = AF_INET;
       address.sin_port = htons(port_);
@@ -89,9 +89,9 @@ class BlockingConnectTest : public Ws2Test {
     return s;
   }
 
-  PosixFd listener_;
+  UniqueFd listener_;
   std::uint16_t port_ = 0;
-  std::vector<PosixFd> fillers_;
+  std::vector<UniqueFd> fillers_;
 };
 
 TEST_F(BlockingConnectTest, ShutdownOrCloseFromAnotherThreadEndsIt) {
@@ -194,12 +194,12 @@ TEST_F(BlockingConnectTest, SignalsDoNotEndIt) {
 
 TEST_F(BlockingConnectTest, CompletedConnectLeavesTheSocketBlocking) {
   std::uint16_t port;
-  PosixFd open_listener = PosixListener(5, &port);
+  UniqueFd open_listener = PosixListener(5, &port);
   WsSocket s = WsConnected(port);
   int flags = fcntl(static_cast<int>(s.get()), F_GETFL);
   ASSERT_GE(flags, 0);
   EXPECT_EQ(flags & O_NONBLOCK, 0);
-  PosixFd peer = PosixAccept(open_listener.Get());
+  UniqueFd peer = PosixAccept(open_listener.Get());
   ASSERT_GE(peer.Get(), 0);
   // A blocking receive really waits for the data.
   std::thread later([&] {
@@ -228,7 +228,7 @@ TEST_F(BlockingConnectTest, NonBlockingSocketKeepsWouldBlockSemantics) {
   // Against a listener that answers, the same connect completes in the
   // background and the socket becomes writable.
   std::uint16_t port;
-  PosixFd open_listener = PosixListener(5, &port);
+  UniqueFd open_listener = PosixListener(5, &port);
   WsSocket t = NewSocket();
   ASSERT_EQ(ws2.ioctlsocket(t.get(), ws::kFionbio, &on), 0);
   address = Loopback(port);

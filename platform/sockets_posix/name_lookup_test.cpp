@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/sockets_posix/ws2_32_fixture.h"
+#include "platform/sockets_posix/testing/ws2_32_fixture.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/sockets_posix/ws2_32_fixture.h"
+#include "platform/sockets_posix/testing/ws2_32_fixture.h"
 
 namespace {
 
@@ -24,14 +24,14 @@ long long MsSince(Clock::time_point start) {
 }
 
 struct Pair {
-  PosixFd ours;
-  PosixFd peer;
+  UniqueFd ours;
+  UniqueFd peer;
 };
 
 Pair SocketPair() {
   int fds[2];
   EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
-  return {PosixFd(fds[0]), PosixFd(fds[1])};
+  return {UniqueFd(fds[0]), UniqueFd(fds[1])};
 }
 
 ws::FdSet SetOf(std::initializer_list<ws::Socket> sockets) {
@@ -84,7 +84,7 @@ TEST_F(SelectTest, DescriptorNumbersAbove1023Work) {
   }
   Pair pair = SocketPair();
   ASSERT_FALSE(IsOpen(kHigh));
-  PosixFd high(dup2(pair.ours.Get(), kHigh));
+  UniqueFd high(dup2(pair.ours.Get(), kHigh));
   ASSERT_EQ(high.Get(), kHigh);
   ws::FdSet read = SetOf({kHigh});
   ws::TimeVal no_wait{0, 0};
@@ -100,14 +100,14 @@ TEST_F(SelectTest, DescriptorNumbersAbove1023Work) {
 
 TEST_F(SelectTest, ReadinessFollowsWindowsRules) {
   std::uint16_t port;
-  PosixFd listener = PosixListener(4, &port);
+  UniqueFd listener = PosixListener(4, &port);
   WsSocket idle = WsConnected(port);
-  PosixFd idle_peer = PosixAccept(listener.Get());
+  UniqueFd idle_peer = PosixAccept(listener.Get());
   WsSocket ended = WsConnected(port);
   close(PosixAccept(listener.Get()).Release());  // graceful close: EOF
   WsSocket reset = WsConnected(port);
   {
-    PosixFd peer = PosixAccept(listener.Get());
+    UniqueFd peer = PosixAccept(listener.Get());
     linger abort_on_close{1, 0};
     setsockopt(peer.Get(), SOL_SOCKET, SO_LINGER, &abort_on_close, sizeof abort_on_close);
   }
@@ -122,7 +122,7 @@ TEST_F(SelectTest, ReadinessFollowsWindowsRules) {
   WsSocket waiting = WsConnected((ws2.ntohs)(bound.sin_port));
   // A non-blocking connect that the peer refuses.
   std::uint16_t refused_port;
-  PosixFd refusing = RefusingPort(&refused_port);
+  UniqueFd refusing = RefusingPort(&refused_port);
   WsSocket refused(ws2.socket(ws::kAfInet, ws::kSockStream, 0));
   std::uint32_t on = 1;
   ws2.ioctlsocket(refused.get(), ws::kFionbio, &on);

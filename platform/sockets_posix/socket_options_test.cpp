@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "platform/sockets_posix/ws2_32_fixture.h"
+#include "platform/sockets_posix/testing/ws2_32_fixture.h"
 
 namespace {
 
@@ -134,7 +134,7 @@ TEST_F(SocketOptionsTest, TypeAndPendingErrorAreReportedInWindowsNumbers) {
   EXPECT_EQ(GetInt(datagram.get(), ws::kSolSocket, ws::kSoType), 2);
 
   std::uint16_t port;
-  PosixFd refusing = RefusingPort(&port);
+  UniqueFd refusing = RefusingPort(&port);
   std::uint32_t on = 1;
   ASSERT_EQ(ws2.ioctlsocket(stream.get(), ws::kFionbio, &on), 0);
   ws::SockAddrIn address = Loopback(port);
@@ -148,9 +148,9 @@ TEST_F(SocketOptionsTest, TypeAndPendingErrorAreReportedInWindowsNumbers) {
 
 TEST_F(SocketOptionsTest, ReceiveTimeOutEndsABlockingReceiveWith10060) {
   std::uint16_t port;
-  PosixFd listener = PosixListener(1, &port);
+  UniqueFd listener = PosixListener(1, &port);
   WsSocket s = WsConnected(port);
-  PosixFd peer = PosixAccept(listener.Get());
+  UniqueFd peer = PosixAccept(listener.Get());
   ASSERT_EQ(SetInt(s.get(), ws::kSolSocket, ws::kSoRcvTimeo, 200), 0);
   char byte;
   auto start = std::chrono::steady_clock::now();

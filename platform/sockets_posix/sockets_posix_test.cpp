@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "platform/dynamic_library.h"
-#include "platform/sockets_posix/ws2_32_fixture.h"
+#include "platform/sockets_posix/testing/ws2_32_fixture.h"
 
 namespace {
 
@@ -125,7 +125,7 @@ TEST_F(LoopbackTest, RoundTripThroughTheLibraryOnly) {
 
 TEST_F(LoopbackTest, ConnectToARefusingPortFailsWith10061) {
   std::uint16_t port;
-  PosixFd refusing = RefusingPort(&port);
+  UniqueFd refusing = RefusingPort(&port);
   WsSocket s(ws2.socket(ws::kAfInet, ws::kSockStream, 0));
   ws::SockAddrIn address = Loopback(port);
   EXPECT_EQ(ws2.connect(s.get(), AsSockAddr(address), sizeof address), -1);
@@ -134,9 +134,9 @@ TEST_F(LoopbackTest, ConnectToARefusingPortFailsWith10061) {
 
 TEST_F(LoopbackTest, PeerThatSendsAndClosesGivesAllBytesThenZero) {
   std::uint16_t port;
-  PosixFd listener = PosixListener(1, &port);
+  UniqueFd listener = PosixListener(1, &port);
   WsSocket client = WsConnected(port);
-  PosixFd peer = PosixAccept(listener.Get());
+  UniqueFd peer = PosixAccept(listener.Get());
   ASSERT_GE(peer.Get(), 0);
   // More than one receive buffer's worth, so that it arrives in pieces.
   std::vector<char> sent(300000);
@@ -164,9 +164,9 @@ TEST_F(LoopbackTest, PeerThatSendsAndClosesGivesAllBytesThenZero) {
 
 TEST_F(LoopbackTest, PeerThatResetsGives10054) {
   std::uint16_t port;
-  PosixFd listener = PosixListener(1, &port);
+  UniqueFd listener = PosixListener(1, &port);
   WsSocket client = WsConnected(port);
-  PosixFd peer = PosixAccept(listener.Get());
+  UniqueFd peer = PosixAccept(listener.Get());
   ASSERT_GE(peer.Get(), 0);
   linger abort_on_close{1, 0};
   ASSERT_EQ(setsockopt(peer.Get(), SOL_SOCKET, SO_LINGER, &abort_on_close, sizeof abort_on_close),
@@ -184,7 +184,7 @@ TEST_F(LoopbackTest, SendToAPeerThatLeftFailsWithoutSigpipe) {
   default_action.sa_handler = SIG_DFL;
   sigaction(SIGPIPE, &default_action, &previous);
   std::uint16_t port;
-  PosixFd listener = PosixListener(1, &port);
+  UniqueFd listener = PosixListener(1, &port);
   WsSocket client = WsConnected(port);
   close(PosixAccept(listener.Get()).Release());
   const char data[1024] = {};
@@ -212,9 +212,9 @@ TEST_F(LoopbackTest, UseAfterShutdownFailsWith10058) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.how);
     std::uint16_t port;
-    PosixFd listener = PosixListener(1, &port);
+    UniqueFd listener = PosixListener(1, &port);
     WsSocket client = WsConnected(port);
-    PosixFd peer = PosixAccept(listener.Get());
+    UniqueFd peer = PosixAccept(listener.Get());
     ASSERT_GE(peer.Get(), 0);
     ASSERT_EQ(write(peer.Get(), "x", 1), 1);
     ASSERT_EQ(ws2.shutdown(client.get(), c.how), 0);
@@ -317,9 +317,9 @@ TEST_F(LoopbackTest, InvalidArgumentsGiveTheWindowsErrors) {
 
 TEST_F(LoopbackTest, IoctlSocketSwitchesBlockingAndCountsPendingBytes) {
   std::uint16_t port;
-  PosixFd listener = PosixListener(1, &port);
+  UniqueFd listener = PosixListener(1, &port);
   WsSocket client = WsConnected(port);
-  PosixFd peer = PosixAccept(listener.Get());
+  UniqueFd peer = PosixAccept(listener.Get());
   ASSERT_GE(peer.Get(), 0);
   std::uint32_t on = 1;
   ASSERT_EQ(ws2.ioctlsocket(client.get(), ws::kFionbio, &on), 0);

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/unique_fd.h"
+#include "platform/unique_fd_posix.h"
 
 namespace e2e {
 

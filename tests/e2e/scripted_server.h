@@ -7,8 +7,8 @@
 #include <thread>
 #include <vector>
 
-#include "tools/stop_flag.h"
-#include "tools/unique_fd.h"
+#include "demo_server/stop_flag.h"
+#include "platform/unique_fd_posix.h"
 
 namespace e2e {
 

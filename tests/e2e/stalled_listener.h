@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "tools/unique_fd.h"
+#include "platform/unique_fd_posix.h"
 
 namespace e2e {
 

@@ -4,6 +4,7 @@ set -euo pipefail
 # shellcheck source=tools/test_stages/stage_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/stage_lib.sh"
 
-mapfile -t files < <(git ls-files '*.cpp' '*.h' '*.c' '*.cc')
+listing=$(source_files)
+mapfile -t files <<<"$listing"
 echo "clang-format --dry-run -Werror on ${#files[@]} files, $jobs at a time" >&2
 printf '%s\n' "${files[@]}" | xargs -P "$jobs" -n 20 clang-format --dry-run -Werror

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Static checks: no include circles among the product's units
-# (tools/check_include_circles.py); clang-tidy with the checked-in .clang-tidy over the product
-# sources (monitor/, platform/, runtime/, tools/, transport/; not the tests),
-# every warning an error. Uses the compile commands of a build directory of
-# its own (build-tidy/), which it only configures.
+# (tools/check_include_circles.py); clang-tidy with the checked-in .clang-tidy
+# over the product sources (demo_server/, monitor/, platform/, program/,
+# runtime/, transport/; not the tests), every warning an error. Uses the
+# compile commands of a build directory of its own (build-tidy/), which it
+# only configures.
 set -euo pipefail
 # shellcheck source=tools/test_stages/stage_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/stage_lib.sh"
@@ -20,7 +21,7 @@ run cmake -S . -B "$dir" -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DWARNINGS_
 # the tests and their helpers (*_test.cpp, testing/, test probes).
 mapfile -t files < <(
   sed -n 's/^ *"file": "\(.*\)",\{0,1\}$/\1/p' "$dir/compile_commands.json" |
-    grep -E "^$PWD/(monitor|platform|runtime|tools|transport)/" |
+    grep -E "^$PWD/(demo_server|monitor|platform|program|runtime|transport)/" |
     grep -vE '(_test|_probe)\.cpp$|/testing/' | sort -u
 )
 if ((${#files[@]} == 0)); then

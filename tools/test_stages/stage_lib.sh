@@ -4,6 +4,7 @@
 #   jobs   how many jobs to run at once: JOBS, default 2
 #   run    prints a command, then runs it
 #   build_package  builds the Debian package of a fresh release build
+#   source_files   lists the tree's C and C++ sources, with or without git
 # shellcheck shell=bash
 
 cd "$(dirname "${BASH_SOURCE[0]}")/../.."
@@ -31,4 +32,25 @@ build_package() {
   (cd "$build" && run cpack -G DEB)
   local debs=("$build"/status-monitor_*.deb)
   deb=${debs[0]}
+}
+
+# Prints the C and C++ sources of the tree, one a line, relative to its root:
+# the files git tracks in a clone, every such file outside the build folders
+# in a tree without git (a release tarball). Fails, saying so, when it finds
+# none, so that a check over the list can never pass by checking nothing.
+source_files() {
+  local listed
+  if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+    listed=$(git ls-files '*.cpp' '*.h' '*.c' '*.cc')
+  else
+    echo "no git work tree here: listing the sources with find, build*/ left out" >&2
+    listed=$(find . -path ./.git -prune -o -path './build*' -prune -o -type f \
+      \( -name '*.cpp' -o -name '*.h' -o -name '*.c' -o -name '*.cc' \) -print |
+      sed 's|^\./||' | sort)
+  fi
+  if [[ -z $listed ]]; then
+    echo "no C or C++ source found under $PWD: nothing to check" >&2
+    return 1
+  fi
+  printf '%s\n' "$listed"
 }

@@ -1,4 +1,4 @@
-#include "tests/support/failing_allocation.h"
+#include "runtime/testing/failing_allocation.h"
 
 #include <atomic>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "tools/demo_server.h"
+#include "demo_server/demo_server.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -3,9 +3,9 @@
 // Test support: runs a function in a child process with its standard output
 // and standard error captured, and reports how the child ended. For tests of
 // code that ends the process or dies of a fault. On POSIX systems the child
-// is forked (child_process_posix.cpp); Windows has no fork, so there the
+// is forked (run_in_child_posix.cpp); Windows has no fork, so there the
 // child is this test executable started again for the running test alone
-// (child_process_win32.cpp, over self_child_win32.h).
+// (run_in_child_win32.cpp, over self_child_win32.h).
 
 #include <functional>
 #include <string>

@@ -13,7 +13,7 @@
 #include <unistd.h>
 
 #include "platform/sockets_abi.h"
-#include "platform/unique_fd.h"
+#include "platform/unique_fd_posix.h"
 
 /// The library's functions, looked up by their exported names.
 struct Ws2 {
@@ -63,9 +63,6 @@ class Ws2Test : public ::testing::Test {
   const Ws2& ws2 = Api();
 };
 
-/// A descriptor of the test's own (system sockets, pipes), closed at the end.
-using PosixFd = BasicUniqueFd<&::close>;
-
 /// A socket of the library, closed with closesocket at the end.
 class WsSocket final {
  public:
@@ -85,12 +82,12 @@ ws::SockAddrIn Loopback(std::uint16_t port);
 const ws::SockAddr* AsSockAddr(const ws::SockAddrIn& address);
 
 /// A system listener on 127.0.0.1 with an ephemeral port.
-PosixFd PosixListener(int backlog, std::uint16_t* port);
+UniqueFd PosixListener(int backlog, std::uint16_t* port);
 /// A system socket bound to 127.0.0.1 but not listening: connecting to its
 /// port is refused, and the port stays taken while it lives.
-PosixFd RefusingPort(std::uint16_t* port);
+UniqueFd RefusingPort(std::uint16_t* port);
 /// accept() on a system listener, waiting at most `ms`; -1 on time-out.
-PosixFd PosixAccept(int listener, int ms = 5000);
+UniqueFd PosixAccept(int listener, int ms = 5000);
 
 /// A library stream socket connected to 127.0.0.1:port (asserts on failure).
 WsSocket WsConnected(std::uint16_t port);

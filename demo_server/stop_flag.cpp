@@ -1,4 +1,4 @@
-#include "tools/stop_flag.h"
+#include "demo_server/stop_flag.h"
 
 #include <fcntl.h>
 #include <poll.h>

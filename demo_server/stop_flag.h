@@ -3,7 +3,7 @@
 #include <atomic>
 #include <chrono>
 
-#include "tools/unique_fd.h"
+#include "platform/unique_fd_posix.h"
 
 /// A one-way switch that any number of threads can wait on together with a
 /// descriptor of their own, so that a blocked accept, read or pause ends as

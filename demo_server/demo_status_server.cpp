@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "tools/demo_options.h"
-#include "tools/demo_server.h"
-#include "tools/stop_flag.h"
+#include "demo_server/demo_options.h"
+#include "demo_server/demo_server.h"
+#include "demo_server/stop_flag.h"
 
 namespace {
 

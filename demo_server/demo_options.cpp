@@ -1,4 +1,4 @@
-#include "tools/demo_options.h"
+#include "demo_server/demo_options.h"
 
 #include <charconv>
 #include <limits>

@@ -1,4 +1,4 @@
-#include "platform/sockets_posix/ws2_32_fixture.h"
+#include "platform/sockets_posix/testing/ws2_32_fixture.h"
 
 #include <arpa/inet.h>
 #include <dirent.h>
@@ -114,8 +114,8 @@ const ws::SockAddr* AsSockAddr(const ws::SockAddrIn& address) {
 
 namespace {
 
-PosixFd BoundLoopbackSocket(std::uint16_t* port) {
-  PosixFd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+UniqueFd BoundLoopbackSocket(std::uint16_t* port) {
+  UniqueFd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   EXPECT_GE(fd.Get(), 0) << std::strerror(errno);
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -130,18 +130,18 @@ PosixFd BoundLoopbackSocket(std::uint16_t* port) {
 
 }  // namespace
 
-PosixFd PosixListener(int backlog, std::uint16_t* port) {
-  PosixFd fd = BoundLoopbackSocket(port);
+UniqueFd PosixListener(int backlog, std::uint16_t* port) {
+  UniqueFd fd = BoundLoopbackSocket(port);
   EXPECT_EQ(listen(fd.Get(), backlog), 0) << std::strerror(errno);
   return fd;
 }
 
-PosixFd RefusingPort(std::uint16_t* port) { return BoundLoopbackSocket(port); }
+UniqueFd RefusingPort(std::uint16_t* port) { return BoundLoopbackSocket(port); }
 
-PosixFd PosixAccept(int listener, int ms) {
+UniqueFd PosixAccept(int listener, int ms) {
   pollfd entry{listener, POLLIN, 0};
-  if (poll(&entry, 1, ms) != 1) return PosixFd();
-  return PosixFd(accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
+  if (poll(&entry, 1, ms) != 1) return UniqueFd();
+  return UniqueFd(accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
 }
 
 WsSocket WsConnected(std::uint16_t port) {

@@ -7,10 +7,10 @@
 #include <ostream>
 #include <thread>
 
-#include "tools/demo_connection.h"
-#include "tools/demo_options.h"
-#include "tools/stop_flag.h"
-#include "tools/unique_fd.h"
+#include "demo_server/demo_connection.h"
+#include "demo_server/demo_options.h"
+#include "demo_server/stop_flag.h"
+#include "platform/unique_fd_posix.h"
 
 /// The demo status server: listens on 127.0.0.1 and serves every connection
 /// on a thread of its own (ServeDemoConnection).

@@ -1,4 +1,4 @@
-#include "tools/status_record_maker.h"
+#include "demo_server/status_record_maker.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
-#include "tests/support/child_process.h"
+#include "platform/testing/run_in_child.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
-#include "tests/support/self_child_win32.h"
+#include "platform/testing/self_child_win32.h"
 
 bool ChildOutcome::Exited(int code) const { return finished && status == code; }
 

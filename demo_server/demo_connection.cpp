@@ -1,4 +1,4 @@
-#include "tools/demo_connection.h"
+#include "demo_server/demo_connection.h"
 
 #include <poll.h>
 #include <sys/socket.h>

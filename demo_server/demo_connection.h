@@ -4,10 +4,10 @@
 #include <ostream>
 #include <string>
 
-#include "tools/demo_options.h"
-#include "tools/status_record_maker.h"
-#include "tools/stop_flag.h"
-#include "tools/unique_fd.h"
+#include "demo_server/demo_options.h"
+#include "demo_server/status_record_maker.h"
+#include "demo_server/stop_flag.h"
+#include "platform/unique_fd_posix.h"
 
 /// What all connections of one demo server share: the options, the stop flag,
 /// the record maker (record ids count up across connections) and the log.

@@ -1,4 +1,4 @@
-#include "tests/support/child_process.h"
+#include "platform/testing/run_in_child.h"
 
 #include <poll.h>
 #include <sys/wait.h>

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/self_child_win32.h"
+#include "platform/testing/self_child_win32.h"
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
