@@ -12,7 +12,7 @@ if(NOT WIN32)
     ${CMAKE_CURRENT_LIST_DIR}/fault_injection/thread_start_faults_posix.cpp
     ${CMAKE_CURRENT_LIST_DIR}/support/failing_allocation.cpp
   )
-  target_link_libraries(fault_sweep_test PRIVATE monitor_process child_process GTest::gtest_main ${CMAKE_DL_LIBS})
+  target_link_libraries(fault_sweep_test PRIVATE program_life child_process GTest::gtest_main ${CMAKE_DL_LIBS})
   if(TARGET ws2_32)
     add_dependencies(fault_sweep_test ws2_32)
   endif()

@@ -36,7 +36,7 @@ import shlex
 import subprocess
 import sys
 
-PRODUCT_DIRS = ("monitor", "platform", "runtime", "transport", "tools")
+PRODUCT_DIRS = ("monitor", "platform", "program", "runtime", "transport", "tools")
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)
 SYSTEM_SUFFIX = re.compile(r"_(posix|win32)$")
 

@@ -2,9 +2,10 @@
 # Static checks: no circles among the product's units, closed by includes or
 # by calls between their object files (tools/check_include_circles.py);
 # clang-tidy with the checked-in .clang-tidy over the product sources
-# (monitor/, platform/, runtime/, tools/, transport/; not the tests), every
-# warning an error. Uses a build directory of its own (build-tidy/), in which
-# it builds only the product's objects, for their symbols.
+# (monitor/, platform/, program/, runtime/, tools/, transport/; not the
+# tests), every warning an error. Uses a build directory of its own
+# (build-tidy/), in which it builds only the product's objects, for their
+# symbols.
 set -euo pipefail
 # shellcheck source=tools/test_stages/stage_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/stage_lib.sh"
@@ -24,7 +25,7 @@ run python3 tools/check_include_circles.py --known tools/include_circles_known.t
 # the tests and their helpers (*_test.cpp, testing/, test probes).
 mapfile -t files < <(
   sed -n 's/^ *"file": "\(.*\)",\{0,1\}$/\1/p' "$dir/compile_commands.json" |
-    grep -E "^$PWD/(monitor|platform|runtime|tools|transport)/" |
+    grep -E "^$PWD/(monitor|platform|program|runtime|tools|transport)/" |
     grep -vE '(_test|_probe)\.cpp$|/testing/' | sort -u
 )
 if ((${#files[@]} == 0)); then
