@@ -8,7 +8,7 @@
 #include "monitor/text_output.h"
 #include "runtime/exception.h"
 #include "transport/anti_freeze.h"
-#include "transport/scoped_stack_class.h"
+#include "transport/process_stack.h"
 
 namespace {
 

@@ -21,7 +21,7 @@
 #include "monitor/fake_console_sink.h"
 #include "monitor/text_output.h"
 #include "runtime/runtime_errors.h"
-#include "transport/scoped_stack_class.h"
+#include "transport/process_stack.h"
 #include "transport/socket_stack.h"
 #include "transport/tcp_client.h"
 #include "transport/testing/fault_injecting_stack.h"

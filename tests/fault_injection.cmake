@@ -11,7 +11,7 @@ if(NOT WIN32)
     ${CMAKE_CURRENT_LIST_DIR}/fault_injection/scripted_peer_stack.cpp
     ${CMAKE_CURRENT_LIST_DIR}/fault_injection/thread_start_faults_posix.cpp
   )
-  target_link_libraries(fault_sweep_test PRIVATE monitor_process run_in_child failing_allocation GTest::gtest_main ${CMAKE_DL_LIBS})
+  target_link_libraries(fault_sweep_test PRIVATE program_life run_in_child failing_allocation GTest::gtest_main ${CMAKE_DL_LIBS})
   if(TARGET ws2_32)
     add_dependencies(fault_sweep_test ws2_32)
   endif()

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "transport/component.h"
+#include "transport/transport_component.h"
 
 /// The process-wide give-time hook: while one is registered and active,
 /// blocking transport calls on the main thread hand time to ProcessEvents.

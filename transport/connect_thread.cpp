@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "runtime/runtime_errors.h"
+#include "transport/process_stack.h"
 #include "transport/socket_handle.h"
 #include "transport/socket_stack.h"
 

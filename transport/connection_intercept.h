@@ -2,7 +2,7 @@
 
 #include <functional>
 
-#include "transport/component.h"
+#include "transport/transport_component.h"
 
 class TIdTCPConnection;
 class TIdSimpleBuffer;

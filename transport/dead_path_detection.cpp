@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/sockets_abi.h"
+#include "transport/process_stack.h"
 #include "transport/socket_handle.h"
 #include "transport/socket_stack.h"
 

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "transport/process_stack.h"
+
 ForwardingStack::ForwardingStack() : target_(DefaultSocketStackClass()()) {}
 
 ForwardingStack::ForwardingStack(std::unique_ptr<TIdStack> target) : target_(std::move(target)) {}

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "transport/component.h"
+#include "transport/transport_component.h"
 
 /// What a connection talks to: opens, connects, waits on, reads from, writes
 /// to and closes one stream. Derived handlers that hold a resource close it

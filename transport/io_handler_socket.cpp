@@ -6,6 +6,7 @@
 #include "transport/anti_freeze.h"
 #include "transport/connect_thread.h"
 #include "transport/dead_path_detection.h"
+#include "transport/process_stack.h"
 #include "transport/socket_stack.h"
 #include "transport/transport_errors.h"
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "transport/dead_path_detection.h"
-#include "transport/scoped_stack_class.h"
+#include "transport/process_stack.h"
 #include "transport/socket_stack.h"
 #include "transport/testing/fault_injecting_stack.h"
 #include "transport/testing/loopback_peer.h"

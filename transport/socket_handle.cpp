@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "transport/anti_freeze.h"
+#include "transport/process_stack.h"
 #include "transport/socket_stack.h"
 #include "transport/transport_errors.h"
 

@@ -6,10 +6,6 @@
 #include "runtime/runtime_errors.h"
 #include "transport/transport_errors.h"
 
-std::unique_ptr<TIdStack> SocketStack;
-int LiveComponentCount = 0;
-std::mutex StackLock;
-
 namespace {
 
 struct ErrorText {
@@ -127,17 +123,4 @@ bool TIdStack::IsDottedQuad(const std::string& text) {
   }
   if (start <= text.size()) pieces[3] = text.substr(start);
   return std::all_of(std::begin(pieces), std::end(pieces), IsByteValue);
-}
-
-std::unique_ptr<TIdStack> MakeSocketStack() { return SocketStackClass(); }
-
-void RegisterTransportComponent() {
-  std::lock_guard<std::mutex> lock(StackLock);
-  if (LiveComponentCount == 0) SocketStack = MakeSocketStack();  // may raise: count unchanged
-  ++LiveComponentCount;
-}
-
-void UnregisterTransportComponent() {
-  std::lock_guard<std::mutex> lock(StackLock);
-  if (--LiveComponentCount == 0) SocketStack.reset();
 }

@@ -2,15 +2,15 @@
 
 // The socket stack: the transport's only gateway to the sockets library.
 // One stack object exists per process while at least one transport component
-// exists; it wraps every platform call, resolves host names to IPv4 text,
-// checks platform results and turns error codes into EIdSocketError.
+// exists (process_stack.h); it wraps every platform call, resolves host names
+// to IPv4 text, checks platform results and turns error codes into
+// EIdSocketError.
 
 #include <array>
 #include <atomic>
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -92,31 +92,3 @@ class TIdStack {
  private:
   std::atomic<int> last_error_code_{0};
 };
-
-/// What the first transport component instantiates.
-using TIdStackClass = std::unique_ptr<TIdStack> (*)();
-
-template <typename Stack>
-std::unique_ptr<TIdStack> StackClassOf() {
-  return std::make_unique<Stack>();
-}
-
-// Process-wide state. StackLock guards LiveComponentCount and the creation and
-// freeing of SocketStack; the stack itself is used without a lock.
-extern std::unique_ptr<TIdStack> SocketStack;
-/// Starts as the default class; tests and tools choose their own through it.
-extern TIdStackClass SocketStackClass;
-extern int LiveComponentCount;
-extern std::mutex StackLock;
-
-/// The stack over the platform's sockets library, which the process uses
-/// unless told otherwise.
-TIdStackClass DefaultSocketStackClass();
-
-std::unique_ptr<TIdStack> MakeSocketStack();
-
-/// The lifetime steps run by every transport component's construction and
-/// destruction: the first component creates the stack, the last frees it.
-/// On a failed creation the count is left as it was and the error raised.
-void RegisterTransportComponent();
-void UnregisterTransportComponent();

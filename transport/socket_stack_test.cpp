@@ -5,11 +5,11 @@
 #include <chrono>
 
 #include "runtime/runtime_errors.h"
-#include "transport/component.h"
-#include "transport/scoped_stack_class.h"
+#include "transport/process_stack.h"
 #include "transport/sockets_library_stack.h"
 #include "transport/testing/fault_injecting_stack.h"
 #include "transport/testing/loopback_peer.h"
+#include "transport/transport_component.h"
 #include "transport/transport_errors.h"
 
 namespace {

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "platform/dynamic_library.h"
+#include "transport/process_stack.h"
 #include "transport/sockets_library_stack.h"
 #include "transport/tcp_client.h"
 #include "transport/transport_errors.h"

@@ -33,12 +33,6 @@ void ReadSet(const ws::FdSet& set, TIdSocketList* list) {
 
 }  // namespace
 
-// The default lives here, beside the class it names, so that the stack
-// interface needs to know no stack of its own.
-TIdStackClass SocketStackClass = &StackClassOf<TIdStackWindows>;
-
-TIdStackClass DefaultSocketStackClass() { return &StackClassOf<TIdStackWindows>; }
-
 bool SocketsStarted() { return g_sockets_started.load(std::memory_order_acquire); }
 
 TIdStackWindows::TIdStackWindows() {

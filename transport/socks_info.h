@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "transport/component.h"
+#include "transport/transport_component.h"
 
 enum class TSocksAuthentication { saNoAuthentication, saUsernamePassword };
 enum class TSocksVersion { svNoSocks, svSocks4, svSocks4A, svSocks5 };

@@ -15,7 +15,7 @@
 
 #include "transport/connection_intercept.h"
 #include "transport/io_handler_socket.h"
-#include "transport/scoped_stack_class.h"
+#include "transport/process_stack.h"
 #include "transport/testing/fault_injecting_stack.h"
 #include "transport/testing/loopback_peer.h"
 #include "transport/transport_errors.h"

@@ -12,6 +12,7 @@
 #include "transport/anti_freeze.h"
 #include "transport/connection_intercept.h"
 #include "transport/io_handler.h"
+#include "transport/process_stack.h"
 #include "transport/socket_stack.h"
 #include "transport/transport_errors.h"
 

@@ -7,10 +7,10 @@
 #include <string_view>
 #include <vector>
 
-#include "transport/component.h"
 #include "transport/managed_buffer.h"
 #include "transport/rfc_reply.h"
 #include "transport/simple_buffer.h"
+#include "transport/transport_component.h"
 
 class TIdIOHandler;
 class TIdConnectionIntercept;

@@ -1,5 +1,6 @@
 #include "transport/transport_module.h"
 
+#include "transport/process_stack.h"
 #include "transport/sockets_binding.h"
 #include "transport/sockets_library_stack.h"
 

@@ -23,16 +23,16 @@
 #include <string>
 #include <vector>
 
-#include "monitor/process_end.h"
-#include "monitor/program_modules.h"
 #include "monitor/time_stamp.h"
 #include "platform/code_address.h"
 #include "platform/testing/run_in_child.h"
+#include "program/process_end.h"
+#include "program/program_modules.h"
+#include "program/testing/started_error_handling.h"
 #include "runtime/testing/failing_allocation.h"
 #include "tests/fault_injection/call_faults.h"
 #include "tests/fault_injection/expected_outcome.h"
 #include "tests/fault_injection/scripted_monitor_run.h"
-#include "tests/support/started_error_handling.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 // top-level handler ends the process as it ends the program: the report on
 // standard error and exit code 1.
 
-#include "monitor/process_modules.h"
-#include "monitor/startup_sequence.h"
+#include "program/process_modules.h"
+#include "program/startup_sequence.h"
 
 class StartedErrorHandling {
  public:

@@ -3,9 +3,9 @@
 #include <cstddef>
 #include <string_view>
 
-#include "monitor/failure_description.h"
 #include "platform/code_address.h"
 #include "platform/console.h"
+#include "program/failure_description.h"
 
 class TextOutput;
 

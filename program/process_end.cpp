@@ -1,14 +1,14 @@
-#include "monitor/process_end.h"
+#include "program/process_end.h"
 
 #include <atomic>
 #include <chrono>
 #include <thread>
 
-#include "monitor/failure_description.h"
-#include "monitor/runtime_error_line.h"
-#include "monitor/startup_sequence.h"
 #include "monitor/text_output.h"
 #include "platform/process.h"
+#include "program/failure_description.h"
+#include "program/runtime_error_line.h"
+#include "program/startup_sequence.h"
 #include "runtime/exception.h"
 #include "runtime/runtime_errors.h"
 

@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <memory>
 
-#include "monitor/startup_sequence.h"
 #include "platform/version_query.h"
+#include "program/startup_sequence.h"
 
 /// The CPU-usage probe's module. Its start-up step prepares the sample buffer
 /// and learns the platform family from the version query; nothing in this

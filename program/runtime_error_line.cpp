@@ -1,4 +1,4 @@
-#include "monitor/runtime_error_line.h"
+#include "program/runtime_error_line.h"
 
 std::size_t FormatRuntimeErrorLine(std::uint8_t number, CodeAddress address,
                                    char (&line)[kRuntimeErrorLineSize]) {

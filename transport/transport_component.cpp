@@ -1,6 +1,6 @@
-#include "transport/component.h"
+#include "transport/transport_component.h"
 
-#include "transport/socket_stack.h"
+#include "transport/process_stack.h"
 
 const char* StatusText(TIdStatus status) {
   switch (status) {

@@ -1,4 +1,4 @@
-#include "monitor/process_modules.h"
+#include "program/process_modules.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -19,13 +19,13 @@
 #include <vector>
 
 #include "monitor/application.h"
-#include "monitor/failure_report.h"
-#include "monitor/process_end.h"
 #include "monitor/text_output.h"
 #include "platform/testing/run_in_child.h"
+#include "program/failure_report.h"
+#include "program/process_end.h"
+#include "program/testing/started_error_handling.h"
 #include "runtime/runtime_errors.h"
 #include "runtime/testing/failing_allocation.h"
-#include "tests/support/started_error_handling.h"
 
 namespace {
 

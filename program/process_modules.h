@@ -4,9 +4,9 @@
 #include <memory>
 #include <new>
 
-#include "monitor/failure_description.h"
-#include "monitor/startup_sequence.h"
 #include "platform/process.h"
+#include "program/failure_description.h"
+#include "program/startup_sequence.h"
 
 // The modules of the program's start-up sequence, other than the CPU-usage
 // probe (cpu_usage_probe.h). The program lists them in main.cpp in their

@@ -1,4 +1,4 @@
-#include "transport/component.h"
+#include "transport/transport_component.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "transport/anti_freeze.h"
-#include "transport/scoped_stack_class.h"
+#include "transport/process_stack.h"
 #include "transport/socket_stack.h"
 #include "transport/testing/fault_injecting_stack.h"
 #include "transport/transport_errors.h"

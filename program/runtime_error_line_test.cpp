@@ -1,4 +1,4 @@
-#include "monitor/runtime_error_line.h"
+#include "program/runtime_error_line.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "monitor/cpu_usage_probe.h"
+#include "program/cpu_usage_probe.h"
 
 #include <gtest/gtest.h>
 

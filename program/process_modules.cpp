@@ -1,14 +1,14 @@
-#include "monitor/process_modules.h"
+#include "program/process_modules.h"
 
 #include <cstdlib>
 #include <new>
 
 #include "monitor/application.h"
-#include "monitor/failure_report.h"
-#include "monitor/process_end.h"
-#include "monitor/runtime_error_line.h"
 #include "monitor/text_output.h"
 #include "monitor/time_stamp.h"
+#include "program/failure_report.h"
+#include "program/process_end.h"
+#include "program/runtime_error_line.h"
 #include "runtime/runtime_errors.h"
 #include "transport/transport_module.h"
 

@@ -1,4 +1,4 @@
-#include "monitor/program_modules.h"
+#include "program/program_modules.h"
 
 ProgramModules::ProgramModules()
     : sequence_(

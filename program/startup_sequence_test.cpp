@@ -1,4 +1,4 @@
-#include "monitor/startup_sequence.h"
+#include "program/startup_sequence.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "monitor/failure_description.h"
+#include "program/failure_description.h"
 
 #include <cxxabi.h>
 

@@ -6,11 +6,11 @@
 #include <string_view>
 #include <vector>
 
-#include "monitor/command_line.h"
-#include "monitor/process_end.h"
-#include "monitor/program_modules.h"
 #include "monitor/run_monitor.h"
 #include "platform/code_address.h"
+#include "program/command_line.h"
+#include "program/process_end.h"
+#include "program/program_modules.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "monitor/cpu_usage_probe.h"
-#include "monitor/process_modules.h"
-#include "monitor/startup_sequence.h"
+#include "program/cpu_usage_probe.h"
+#include "program/process_modules.h"
+#include "program/startup_sequence.h"
 
 /// The program's start-up sequence with its modules, in their fixed order.
 /// Modules that have nothing to do in this program are left out: the

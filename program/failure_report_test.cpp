@@ -1,4 +1,4 @@
-#include "monitor/failure_report.h"
+#include "program/failure_report.h"
 
 #if defined(_WIN32)
 #include <windows.h>

@@ -1,15 +1,15 @@
-#include "monitor/process_end.h"
+#include "program/process_end.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <string>
 
-#include "monitor/failure_report.h"
-#include "monitor/process_modules.h"
-#include "monitor/startup_sequence.h"
 #include "monitor/text_output.h"
 #include "platform/testing/run_in_child.h"
+#include "program/failure_report.h"
+#include "program/process_modules.h"
+#include "program/startup_sequence.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "monitor/command_line.h"
+#include "program/command_line.h"
 
 #include <gtest/gtest.h>
 
