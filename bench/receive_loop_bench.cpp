@@ -12,8 +12,8 @@
 #include <chrono>
 #include <string>
 
-#include "fuzz/byte_by_byte_monitor.h"
-#include "fuzz/monitor_over_stream.h"
+#include "monitor/testing/byte_by_byte_monitor.h"
+#include "monitor/testing/monitor_over_stream.h"
 #include "platform/console.h"
 #include "tools/status_record_maker.h"
 
@@ -62,8 +62,7 @@ const std::string& UnterminatedStream() {
 
 void RunOver(benchmark::State& state, const std::string& stream, bool console,
              MonitorLoop loop = nullptr) {
-  StreamScript script;
-  script.stream = stream;
+  const PeerScript script = StreamScript(stream);
   for (auto _ : state) {
     NullSink sink(console);
     RunMonitorOverStream(script, 64 << 20, sink, loop);
