@@ -1,5 +1,7 @@
 #include "monitor/testing/monitor_over_stream.h"
 
+#include <utility>
+
 #include "monitor/run_monitor.h"
 #include "monitor/testing/in_process_monitor_run.h"
 #include "runtime/exception.h"
