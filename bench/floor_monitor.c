@@ -132,7 +132,7 @@ int main(int argc, char** argv) {
   peer.sin_port = htons((unsigned short)atoi(argv[1]));
   peer.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
 
-  put_line("Version: 15.2.23.6");
+  put_line("Version: " PROGRAM_VERSION);
   put_line("");
   if (connect(fd, (struct sockaddr*)&peer, sizeof peer) != 0) die("connect");
   put_stamp();

@@ -13,8 +13,8 @@
 #include <string>
 
 #include "demo_server/status_record_maker.h"
-#include "fuzz/byte_by_byte_monitor.h"
-#include "fuzz/monitor_over_stream.h"
+#include "monitor/testing/byte_by_byte_monitor.h"
+#include "monitor/testing/monitor_over_stream.h"
 #include "platform/console.h"
 
 namespace {
@@ -62,8 +62,7 @@ const std::string& UnterminatedStream() {
 
 void RunOver(benchmark::State& state, const std::string& stream, bool console,
              MonitorLoop loop = nullptr) {
-  StreamScript script;
-  script.stream = stream;
+  const PeerScript script = StreamScript(stream);
   for (auto _ : state) {
     NullSink sink(console);
     RunMonitorOverStream(script, 64 << 20, sink, loop);

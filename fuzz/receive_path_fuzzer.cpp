@@ -21,10 +21,11 @@
 #include <string>
 #include <string_view>
 
-#include "fuzz/byte_by_byte_monitor.h"
-#include "fuzz/monitor_over_stream.h"
-#include "fuzz/receive_path_comparison.h"
-#include "monitor/fake_console_sink.h"
+#include "monitor/run_monitor.h"
+#include "monitor/testing/byte_by_byte_monitor.h"
+#include "monitor/testing/fake_console_sink.h"
+#include "monitor/testing/monitor_over_stream.h"
+#include "monitor/testing/receive_path_comparison.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ struct Run {
   StreamRunResult result;
 };
 
-Run RunWith(StreamScript script, std::size_t limit) {
+Run RunWith(const PeerScript& script, std::size_t limit) {
   FakeConsoleSink sink(/*character_device=*/false);
   Run run;
   run.result = RunMonitorOverStream(script, limit, sink);
@@ -80,35 +81,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t failing_write = data[2] >> 2;
   const std::string_view stream(reinterpret_cast<const char*>(data + 3), size - 3);
 
-  StreamScript script;
-  script.stream = stream;
-  script.end_code = end_code;
-  const Run whole = RunWith(script, limit);
+  const PeerScript whole_script = StreamScript(stream, nullptr, end_code);
+  const Run whole = RunWith(whole_script, limit);
 
-  const StreamScript whole_script = script;
-  script.next_chunk = [](std::size_t) { return std::size_t{1}; };
-  const StreamScript single_script = script;
-  const Run single = RunWith(script, limit);
+  const PeerScript single_script = StreamScript(stream, ChunksOf(1), end_code);
+  const Run single = RunWith(single_script, limit);
 
   // A function of the bytes already served, so that every run with this
   // script gets the same chunks.
   const std::size_t most = std::size_t{1} << (seed % 9);  // 1 to 256 bytes per receive
-  script.next_chunk = [seed, most](std::size_t served) {
-    std::uint32_t state = (seed + static_cast<std::uint32_t>(served)) * 2654435761U + 1;
-    state ^= state << 13;
-    state ^= state >> 17;
-    state ^= state << 5;
-    return 1 + state % most;
-  };
-  const StreamScript chosen_script = script;
-  const Run chosen = RunWith(script, limit);
+  const PeerScript chosen_script = StreamScript(
+      stream,
+      [seed, most](std::size_t served) {
+        std::uint32_t state = (seed + static_cast<std::uint32_t>(served)) * 2654435761U + 1;
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return 1 + state % most;
+      },
+      end_code);
+  const Run chosen = RunWith(chosen_script, limit);
 
   // The loop against the byte-by-byte reference, in each chunking.
   ComparisonCase comparison;
   comparison.received_text_limit = limit;
   comparison.console = console;
   comparison.failing_write = failing_write;
-  for (const StreamScript* chunking : {&chosen_script, &single_script, &whole_script}) {
+  for (const PeerScript* chunking : {&chosen_script, &single_script, &whole_script}) {
     comparison.script = *chunking;
     const LoopRecord reference = RecordRun(comparison, &RunByteByByteMonitor);
     const LoopRecord fast = RecordRun(comparison, nullptr);
@@ -130,8 +129,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                    requests);
       std::abort();
     }
-    // The end of the stream: a failed read (1000 ms), then a refused reconnect.
-    if (run->result.pauses != std::vector<std::int32_t>{1000, 2000}) {
+    // The end of the stream: a failed read, then a refused reconnect.
+    if (run->result.pauses !=
+        std::vector<std::int32_t>{kPauseAfterFailedReadMs, kPauseAfterFailedConnectMs}) {
       std::fprintf(stderr, "unexpected pauses (%zu)\n", run->result.pauses.size());
       std::abort();
     }

@@ -17,10 +17,6 @@
 
 namespace {
 
-constexpr std::int32_t kConnectTimeoutMs = 50000;
-constexpr std::int32_t kPauseAfterFailedReadMs = 1000;
-constexpr std::int32_t kPauseAfterFailedConnectMs = 2000;
-
 // The levels the journal gets (elsewhere they change nothing). Failures are
 // errors, so that filtering the journal for errors shows exactly them; a lost
 // connection is a notice; the monitor's progress and its reports are

@@ -1,6 +1,14 @@
 #pragma once
 
+#include <cstdint>
+
 #include "monitor/monitor_state.h"
+
+/// The monitor's waits: the most a connect attempt may take, and the pauses
+/// after a failed read and after a failed connect.
+inline constexpr std::int32_t kConnectTimeoutMs = 50000;
+inline constexpr std::int32_t kPauseAfterFailedReadMs = 1000;
+inline constexpr std::int32_t kPauseAfterFailedConnectMs = 2000;
 
 /// The monitor: writes the banner, makes the client for the status server and
 /// then connects, requests, echoes and reports, forever. Every error derived

@@ -18,8 +18,9 @@
 #include <gtest/gtest.h>
 
 #include "monitor/application.h"
-#include "monitor/fake_console_sink.h"
+#include "monitor/testing/fake_console_sink.h"
 #include "monitor/text_output.h"
+#include "monitor/version.h"
 #include "runtime/runtime_errors.h"
 #include "transport/process_stack.h"
 #include "transport/socket_stack.h"
@@ -32,8 +33,8 @@ namespace {
 struct StopMonitor {};  // not derived from Exception
 
 using testing_support::FaultInjectingStack;
-using testing_support::FaultPlan;
 using testing_support::ScopedFd;
+using testing_support::StackFaultPlan;
 using testing_support::StackOperation;
 
 // One accepted connection, seen from the server's side.
@@ -175,7 +176,7 @@ class RunMonitorTest : public ::testing::Test {
   std::string stop_when_written_;
 };
 
-const char kBanner[] = "Version: 15.2.23.6\r\n\r\n";
+const std::string kBanner = std::string("Version: ") + kProgramVersion + "\r\n\r\n";
 
 TEST_F(RunMonitorTest, NoServerReachableRetriesAfterTwoSecondsForever) {
   stop_after_pauses_ = 3;
@@ -383,15 +384,15 @@ TEST_F(RunMonitorTest, TextBeyondTheLimitIsAReadFailureAndMemoryStaysBounded) {
 // stack class like any other stack.
 class RunMonitorWithFailingStackTest : public RunMonitorTest {
  protected:
-  void SetUp() override { FaultPlan::Get().Clear(); }
-  void TearDown() override { FaultPlan::Get().Clear(); }
+  void SetUp() override { StackFaultPlan::Get().Clear(); }
+  void TearDown() override { StackFaultPlan::Get().Clear(); }
 
   ScopedStackClass stack_class_{&StackClassOf<FaultInjectingStack>};
 };
 
 TEST_F(RunMonitorWithFailingStackTest, RequestThatCannotBeSentIsAPassFailureAt220) {
   ScriptedServer server({[&](Peer& peer) { peer.WaitForClose(); }});
-  FaultPlan::Get().Fail(StackOperation::kSend, 10054);
+  StackFaultPlan::Get().Fail(StackOperation::kSend, 10054);
   stop_after_pauses_ = 1;
   Run(server.Port());
   // No pause after the pass failure; the next cycle finds the client closed

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "monitor/fake_console_sink.h"
+#include "monitor/testing/fake_console_sink.h"
 #include "monitor/text_output.h"
 #include "runtime/runtime_errors.h"
 

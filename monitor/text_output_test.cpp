@@ -4,19 +4,23 @@
 
 #include <gtest/gtest.h>
 
-#include "monitor/fake_console_sink.h"
+#include "monitor/testing/fake_console_sink.h"
+#include "monitor/version.h"
 #include "runtime/runtime_errors.h"
 
 namespace {
 
+// The first line the monitor writes.
+const std::string kBannerLine = std::string("Version: ") + kProgramVersion;
+
 TEST(TextOutputTest, CharacterDeviceWritesOutAfterEveryStatement) {
   FakeConsoleSink sink(/*character_device=*/true);
   TextOutput out(sink);
-  out.WriteLine("Version: 15.2.23.6");
+  out.WriteLine(kBannerLine);
   out.WriteLine();
   out.Write("<");
   out.Write("E");
-  EXPECT_EQ((std::vector<std::string>{"Version: 15.2.23.6\r\n", "\r\n", "<", "E"}), sink.writes);
+  EXPECT_EQ((std::vector<std::string>{kBannerLine + "\r\n", "\r\n", "<", "E"}), sink.writes);
   EXPECT_EQ(0u, out.Pending());
   EXPECT_EQ(1, sink.opens);
 }
@@ -101,7 +105,7 @@ TEST(TextOutputTest, StreamThatCannotBeOpenedFailsEachWriteUntilItOpens) {
   sink.open_error = 105;
   TextOutput out(sink);
   try {
-    out.WriteLine("Version: 15.2.23.6");
+    out.WriteLine(kBannerLine);
     ADD_FAILURE() << "no error";
   } catch (const EInOutError& error) {
     EXPECT_EQ(105, error.ErrorCode());
@@ -285,8 +289,8 @@ TEST(TextOutputTest, JournalGetsEachLineInOneWriteWithItsLevel) {
     std::vector<std::string> writes;
   } cases[] = {
       {"banner and empty line",
-       {Line("Version: 15.2.23.6"), Line("")},
-       {"<6>Version: 15.2.23.6\n", "<6>\n"}},
+       {Line(kBannerLine), Line("")},
+       {"<6>" + kBannerLine + "\n", "<6>\n"}},
       {"every line of an error message is an error line",
        {Line("12:00:00.000Error: Socket Error # 10061\r\nConnection refused. (EIdConnectException)",
              LineLevel::kError)},
@@ -341,10 +345,10 @@ TEST(TextOutputTest, JournalGetsEachLineInOneWriteWithItsLevel) {
 // The same statements on a file or a terminal: the journal's rules change
 // nothing there.
 TEST(TextOutputTest, LevelsAndWaitPointsChangeNothingElsewhere) {
-  const std::vector<Statement> statements = {
-      Line("Version: 15.2.23.6"), Echo("<0>ab\r\ncd"), Wait(),
-      Line("12:00:00.000Error: x\r\ny", LineLevel::kError), Echo("e")};
-  const std::string exact = "Version: 15.2.23.6\r\n<0>ab\r\ncd12:00:00.000Error: x\r\ny\r\ne";
+  const std::vector<Statement> statements = {Line(kBannerLine), Echo("<0>ab\r\ncd"), Wait(),
+                                             Line("12:00:00.000Error: x\r\ny", LineLevel::kError),
+                                             Echo("e")};
+  const std::string exact = kBannerLine + "\r\n<0>ab\r\ncd12:00:00.000Error: x\r\ny\r\ne";
   FakeConsoleSink file(false);
   TextOutput to_file(file);
   RunStatements(to_file, statements);

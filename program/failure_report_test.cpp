@@ -11,7 +11,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "monitor/fake_console_sink.h"
+#include "monitor/testing/fake_console_sink.h"
 #include "monitor/text_output.h"
 #include "runtime/runtime_errors.h"
 

@@ -20,6 +20,8 @@
 #include <thread>
 #include <vector>
 
+#include "monitor/version.h"
+
 extern char** environ;
 
 namespace {
@@ -130,7 +132,7 @@ bool ExitedWith(const RunResult& run, int code) {
   return WIFEXITED(run.status) && WEXITSTATUS(run.status) == code;
 }
 
-const char kBanner[] = "Version: 15.2.23.6\r\n\r\n";
+const std::string kBanner = std::string("Version: ") + kProgramVersion + "\r\n\r\n";
 
 TEST(ProcessExitTest, AFailingStartupStepWritesTheRuntimeErrorLineAndExits217) {
   ScratchDirectory scratch;

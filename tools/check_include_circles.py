@@ -46,7 +46,7 @@ def is_product(path):
     stem, ext = os.path.splitext(name)
     if ext not in (".h", ".cpp"):
         return False
-    if stem.endswith("_test") or stem.endswith("_test_probe") or stem.startswith("fake_"):
+    if stem.endswith("_test") or stem.endswith("_test_probe"):
         return False
     return "/testing/" not in "/" + path
 

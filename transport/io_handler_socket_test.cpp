@@ -18,20 +18,20 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-using testing_support::FaultPlan;
 using testing_support::LoopbackPeer;
 using testing_support::ScopedFd;
+using testing_support::StackFaultPlan;
 
 class SocketLayerTest : public ::testing::Test {
  protected:
   ScopedStackClass stack_class_{&StackClassOf<testing_support::FaultInjectingStack>};
 
   void SetUp() override {
-    FaultPlan::Get().Clear();
+    StackFaultPlan::Get().Clear();
     handler_ = std::make_unique<TIdIOHandlerSocket>(nullptr);
     handler_->OnStatus = [this](TComponent*, TIdStatus, const std::string& text) {
       statuses_.push_back(text);
-      if (FaultPlan::Get().OptionCalls().size() > 0) statuses_.push_back("(option set)");
+      if (StackFaultPlan::Get().OptionCalls().size() > 0) statuses_.push_back("(option set)");
     };
     handler_->OpenIO();
   }
@@ -132,14 +132,14 @@ TEST_F(SocketLayerTest, NeverCompletingConnectTimesOutOnTimeAndClosesTheSocket) 
 TEST_F(SocketLayerTest, NagleOptionIsSetAfterResolvingAndBeforeConnecting) {
   LoopbackPeer peer([](int) {});
   Connect("127.0.0.1", peer.port(), 0);
-  EXPECT_TRUE(FaultPlan::Get().OptionCalls().empty());  // default: no option call
+  EXPECT_TRUE(StackFaultPlan::Get().OptionCalls().empty());  // default: no option call
 
   handler_->CloseIO();
   handler_->OpenIO();
   handler_->UseNagle = false;
   statuses_.clear();
   Connect("localhost", peer.port(), 0);
-  auto calls = FaultPlan::Get().OptionCalls();
+  auto calls = StackFaultPlan::Get().OptionCalls();
   ASSERT_EQ(calls.size(), 1u);
   EXPECT_EQ(calls[0].level, ws::kIpProtoTcp);
   EXPECT_EQ(calls[0].option, ws::kTcpNoDelay);
@@ -171,7 +171,7 @@ TEST(DeadPathTimingsTest, SpreadTheProbesOverTheSecondHalf) {
 }
 
 TEST_F(SocketLayerTest, DeadPathOptionsAreSetOnTheConnectedSocketOnly) {
-  using Call = FaultPlan::OptionCall;
+  using Call = StackFaultPlan::OptionCall;
   const std::vector<Call> for_ten_seconds{
       {ws::kIpProtoTcp, ws::kTcpKeepIdle, 5}, {ws::kIpProtoTcp, ws::kTcpKeepIntvl, 1},
       {ws::kIpProtoTcp, ws::kTcpKeepCnt, 5},  {ws::kSolSocket, ws::kSoKeepAlive, 1},
@@ -189,7 +189,7 @@ TEST_F(SocketLayerTest, DeadPathOptionsAreSetOnTheConnectedSocketOnly) {
       {"refused connect: nothing to set", 10, testing_support::RefusedPort(), {}},
   };
   for (const Case& c : cases) {
-    FaultPlan::Get().Clear();
+    StackFaultPlan::Get().Clear();
     handler_->CloseIO();
     handler_->OpenIO();
     handler_->DeadPathTimeoutS = c.timeout_s;
@@ -198,7 +198,7 @@ TEST_F(SocketLayerTest, DeadPathOptionsAreSetOnTheConnectedSocketOnly) {
     } catch (const EIdSocketError&) {
       EXPECT_EQ(c.port, testing_support::RefusedPort()) << c.what;
     }
-    EXPECT_EQ(FaultPlan::Get().OptionCalls(), c.expected) << c.what;
+    EXPECT_EQ(StackFaultPlan::Get().OptionCalls(), c.expected) << c.what;
   }
 }
 
@@ -229,11 +229,11 @@ TEST_F(SocketLayerTest, DeadPathOptionsReachTheSocket) {
 // still connects, without the detection; each option was still tried.
 TEST_F(SocketLayerTest, RefusedDeadPathOptionsDoNotStopTheConnect) {
   LoopbackPeer peer([](int fd) { testing_support::ReadSome(fd, 1); });
-  FaultPlan::Get().Fail(testing_support::StackOperation::kSetOption, 10042, 5);
+  StackFaultPlan::Get().Fail(testing_support::StackOperation::kSetOption, 10042, 5);
   handler_->DeadPathTimeoutS = 10;
   Connect("127.0.0.1", peer.port(), 50000);
   EXPECT_TRUE(handler_->IsOpen());
-  EXPECT_EQ(FaultPlan::Get().OptionCalls().size(), 5u);
+  EXPECT_EQ(StackFaultPlan::Get().OptionCalls().size(), 5u);
   // Zero to start with: some Windows sockets layers write only the first
   // byte of this BOOL option, so the rest must not hold a stray value.
   std::int32_t on = 0;

@@ -14,7 +14,7 @@
 
 namespace {
 
-using testing_support::FaultPlan;
+using testing_support::StackFaultPlan;
 using testing_support::StackOperation;
 
 // Holds one transport component, so that the process's stack exists (over
@@ -24,12 +24,12 @@ class StackTest : public ::testing::Test {
   ScopedStackClass stack_class_{&StackClassOf<testing_support::FaultInjectingStack>};
 
   void SetUp() override {
-    FaultPlan::Get().Clear();
+    StackFaultPlan::Get().Clear();
     holder_ = std::make_unique<TIdComponent>(nullptr);
   }
   void TearDown() override {
     holder_.reset();
-    FaultPlan::Get().Clear();
+    StackFaultPlan::Get().Clear();
   }
   TIdStack& stack() { return *SocketStack; }
 
@@ -55,12 +55,12 @@ TEST_F(StackTest, CheckSocketResultIgnoresListedCodesAndRaisesOthers) {
   EXPECT_FALSE(stack().CheckSocketResult(0, {}));
   EXPECT_FALSE(stack().CheckSocketResult(5, {}));
 
-  FaultPlan::Get().Fail(StackOperation::kReceive, 10053);
+  StackFaultPlan::Get().Fail(StackOperation::kReceive, 10053);
   int result = stack().SockReceive(0, nullptr, 0, 0);
   EXPECT_TRUE(stack().CheckSocketResult(result, {10053, 10058}));
   EXPECT_EQ(stack().LastErrorCode(), 10053);
 
-  FaultPlan::Get().Fail(StackOperation::kReceive, 10054);
+  StackFaultPlan::Get().Fail(StackOperation::kReceive, 10054);
   result = stack().SockReceive(0, nullptr, 0, 0);
   try {
     stack().CheckSocketResult(result, {10053, 10058});
@@ -74,7 +74,7 @@ TEST_F(StackTest, CheckSocketResultIgnoresListedCodesAndRaisesOthers) {
 }
 
 TEST_F(StackTest, NewSocketFailureRaisesInvalidSocket) {
-  FaultPlan::Get().Fail(StackOperation::kCreate, 10024);
+  StackFaultPlan::Get().Fail(StackOperation::kCreate, 10024);
   EXPECT_THROW(stack().NewSocket(ws::kSockStream, 0), EIdInvalidSocket);
 }
 
@@ -93,7 +93,7 @@ TEST(DottedQuadTest, DecidesByFourWholeNumbersUpTo255) {
 
 TEST_F(StackTest, HostToIPMapsLocalhostAndQuadsWithoutLookup) {
   // A lookup would fail: the plan makes every lookup of this test fail.
-  FaultPlan::Get().Fail(StackOperation::kLookupHost, 11001, 100);
+  StackFaultPlan::Get().Fail(StackOperation::kLookupHost, 11001, 100);
   for (const char* name : {"localhost", "LocalHost", "LOCALHOST"}) {
     EXPECT_EQ(stack().HostToIP(name), "127.0.0.1") << name;
   }

@@ -24,9 +24,9 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-using testing_support::FaultPlan;
 using testing_support::LoopbackPeer;
 using testing_support::ReadSome;
+using testing_support::StackFaultPlan;
 using testing_support::StackOperation;
 using testing_support::WriteAll;
 
@@ -36,7 +36,7 @@ class ClientTest : public ::testing::Test {
   ScopedStackClass stack_class_{&StackClassOf<testing_support::FaultInjectingStack>};
 
   void SetUp() override {
-    FaultPlan::Get().Clear();
+    StackFaultPlan::Get().Clear();
     client_ = std::make_unique<TIdTCPClient>();
     client_->OnStatus = [this](TComponent*, TIdStatus, const std::string& text) {
       events_.push_back(text);
@@ -46,7 +46,7 @@ class ClientTest : public ::testing::Test {
   }
   void TearDown() override {
     client_.reset();
-    FaultPlan::Get().Clear();
+    StackFaultPlan::Get().Clear();
   }
 
   void ConnectTo(int port, int timeout_ms = 50000) {
@@ -168,7 +168,7 @@ TEST_F(ClientTest, ReadTimeoutRaisesAndLeavesTheConnectionOpen) {
 TEST_F(ClientTest, FailedWaitForDataIsTheSocketErrorNotATimeOut) {
   LoopbackPeer peer([](int fd) { ReadSome(fd, 1); });
   ConnectTo(peer.port());  // ReadTimeout 0: the wait has no time limit
-  FaultPlan::Get().Fail(StackOperation::kSelect, 10038);
+  StackFaultPlan::Get().Fail(StackOperation::kSelect, 10038);
   try {
     client_->ReadNextByte();
     FAIL();
@@ -209,7 +209,7 @@ TEST_F(ClientTest, ReceiveFailuresCloseOnlyForAbortAndShutdown) {
       ReadSome(fd, 1);
     });
     ConnectTo(peer.port());
-    FaultPlan::Get().Fail(StackOperation::kReceive, c.code);
+    StackFaultPlan::Get().Fail(StackOperation::kReceive, c.code);
     try {
       client_->ReadNextByte();
       FAIL() << c.code;
@@ -230,7 +230,7 @@ TEST_F(ClientTest, AbortWithBytesBufferedKeepsThemForTheNextRead) {
   });
   ConnectTo(peer.port());
   EXPECT_EQ(client_->ReadNextByte(), 'a');  // "b" stays buffered
-  FaultPlan::Get().Fail(StackOperation::kReceive, 10053);
+  StackFaultPlan::Get().Fail(StackOperation::kReceive, 10053);
   client_->WriteLine("");  // makes the peer send "c": the receive is attempted
   char two[2];
   // The aborted receive raises no socket error while "b" is buffered; the
@@ -256,7 +256,7 @@ TEST_F(ClientTest, SendFailuresDropTheSocket) {
   for (int code : {10054, 10053, 10058}) {
     LoopbackPeer peer([](int fd) { ReadSome(fd, 1); });
     ConnectTo(peer.port());
-    FaultPlan::Get().Fail(StackOperation::kSend, code);
+    StackFaultPlan::Get().Fail(StackOperation::kSend, code);
     try {
       client_->WriteLine("GET /");
       FAIL() << code;
@@ -272,7 +272,7 @@ TEST_F(ClientTest, SendOfZeroBytesEndsTheConnection) {
   LoopbackPeer peer([](int fd) { ReadSome(fd, 1); });
   ConnectTo(peer.port());
   events_.clear();
-  FaultPlan::Get().Fail(StackOperation::kSend, 0);
+  StackFaultPlan::Get().Fail(StackOperation::kSend, 0);
   EXPECT_THROW(client_->WriteLine("GET /"), EIdConnClosedGracefully);
   EXPECT_EQ(events_, (std::vector<std::string>{"Disconnected.", "OnDisconnected"}));
   EXPECT_FALSE(client_->IsConnected());
@@ -349,13 +349,13 @@ TEST_F(ClientTest, RefusedConnectSendsNoDisconnectNotification) {
 TEST_F(ClientTest, DeadPathTimeOutGoesToTheHandlerAtEachConnect) {
   LoopbackPeer peer([](int fd) { ReadSome(fd, 1); });
   ConnectTo(peer.port());
-  EXPECT_TRUE(FaultPlan::Get().OptionCalls().empty());
+  EXPECT_TRUE(StackFaultPlan::Get().OptionCalls().empty());
   client_->CloseConnection();
   client_->DeadPathTimeoutS = 120;
   ConnectTo(peer.port());
   auto* handler = static_cast<TIdIOHandlerSocket*>(client_->IOHandler());
   EXPECT_EQ(handler->DeadPathTimeoutS, 120);
-  auto calls = FaultPlan::Get().OptionCalls();
+  auto calls = StackFaultPlan::Get().OptionCalls();
   ASSERT_EQ(calls.size(), 5u);
   EXPECT_EQ(calls.back().option, ws::kTcpMaxRt);
   EXPECT_EQ(calls.back().value, 120);

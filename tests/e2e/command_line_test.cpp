@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "monitor/version.h"
 #include "tests/e2e/child_process.h"
 #include "tests/e2e/log_helpers.h"
 #include "tests/e2e/log_lines.h"
@@ -64,7 +65,7 @@ TEST(CommandLineTest, HelpAndVersionPrintOnStandardOutputAndEnd) {
     std::string output_begins;
   } cases[] = {
       {"--help", kUsageLine},
-      {"--version", "status-monitor 15.2.23.6\n"},
+      {"--version", std::string("status-monitor ") + kProgramVersion + "\n"},
   };
   for (const auto& c : cases) {
     ChildProcess child(Argv({c.option}), StdoutTo::kFile);

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "monitor/version.h"
 #include "tests/e2e/log_mask.h"
 
 namespace e2e {
@@ -13,7 +14,7 @@ namespace e2e {
 inline const std::string S = kStamp;
 inline const std::string kGet = "GET /\r\n";  // what the server receives
 
-inline const std::string kBanner = "Version: 15.2.23.6\r\n\r\n";
+inline const std::string kBanner = std::string("Version: ") + kProgramVersion + "\r\n\r\n";
 inline const std::string kConnected = S + " Connected to localhost\r\n";
 inline const std::string kRequest = S + " GET /\r\n";
 inline const std::string kDisconnected = S + " Disconnected\r\n";

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "monitor/version.h"
 #include "tests/e2e/child_process.h"
 #include "tests/e2e/log_helpers.h"
 #include "tests/e2e/log_lines.h"
@@ -131,7 +132,7 @@ TEST(LogReadersTest, JournalGetsWholeLinesWithTheirLevelsAtOnce) {
                                             Send(second), Expect(kGet), Close()}});
   ChildProcess monitor({MONITOR_E2E_PATH}, StdoutTo::kJournal);
   const std::vector<std::string> expected = {
-      "<6>Version: 15.2.23.6\n",
+      std::string("<6>Version: ") + kProgramVersion + "\n",
       "<6>\n",
       "<6>" + S + " Connected to localhost\n",
       "<6>" + S + " GET /\n",

@@ -16,7 +16,7 @@ constexpr std::string_view kKindNames[kCallKindCount] = {
 struct Run {
   std::mutex mutex;
   bool active = false;
-  std::optional<FaultPlan> plan;
+  std::optional<CallFaultPlan> plan;
   CallFaults::FirstFaultObserver observer;
   CallCounts counts;
 };
@@ -33,7 +33,7 @@ thread_local bool t_in_harness = false;
 
 std::string_view CallKindName(CallKind kind) { return kKindNames[static_cast<std::size_t>(kind)]; }
 
-FaultPlan FaultPlan::Parse(std::string_view text) {
+CallFaultPlan CallFaultPlan::Parse(std::string_view text) {
   std::size_t colon = text.find(':');
   if (colon == std::string_view::npos) {
     throw std::invalid_argument("fault plan '" + std::string(text) +
@@ -41,7 +41,7 @@ FaultPlan FaultPlan::Parse(std::string_view text) {
   }
   std::string_view kind_text = text.substr(0, colon);
   std::string_view count_text = text.substr(colon + 1);
-  FaultPlan plan;
+  CallFaultPlan plan;
   if (kind_text != "any") {
     bool known = false;
     for (std::size_t i = 0; i < kCallKindCount; ++i) {
@@ -75,12 +75,12 @@ FaultPlan FaultPlan::Parse(std::string_view text) {
   return plan;
 }
 
-std::string FaultPlan::Text() const {
+std::string CallFaultPlan::Text() const {
   return std::string(kind ? CallKindName(*kind) : "any") + ":" + std::to_string(n) +
          (stays_failed ? "+" : "");
 }
 
-void CallFaults::Start(const std::optional<FaultPlan>& plan, FirstFaultObserver observer) {
+void CallFaults::Start(const std::optional<CallFaultPlan>& plan, FirstFaultObserver observer) {
   HarnessScope harness;
   Run& run = TheRun();
   std::lock_guard<std::mutex> lock(run.mutex);
@@ -110,7 +110,7 @@ bool CallFaults::Fails(CallKind kind) {
     ++of_kind;
     ++run.counts.all;
     if (!run.plan) return false;
-    const FaultPlan& plan = *run.plan;
+    const CallFaultPlan& plan = *run.plan;
     if (plan.kind && *plan.kind != kind) return false;
     std::size_t number = plan.kind ? of_kind : run.counts.all;
     bool fails = number == plan.n || (plan.stays_failed && number > plan.n);

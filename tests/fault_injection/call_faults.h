@@ -2,7 +2,7 @@
 
 // Test support: systematic fault injection. Each kind of call the monitor
 // makes to the world outside its own code goes through a seam that asks
-// `CallFaults` whether this call fails; a `FaultPlan` says which one does:
+// `CallFaults` whether this call fails; a `CallFaultPlan` says which one does:
 // the N-th call of one kind, or the N-th call of any kind, once or (like
 // exhausted memory or a dead disk) from then on.
 
@@ -31,7 +31,7 @@ std::string_view CallKindName(CallKind kind);
 
 /// Which call fails. Made only by `Parse`, which rejects what would inject
 /// nothing.
-struct FaultPlan {
+struct CallFaultPlan {
   /// Empty: the N-th call of any kind.
   std::optional<CallKind> kind;
   std::size_t n = 1;
@@ -42,7 +42,7 @@ struct FaultPlan {
   /// together. Raises std::invalid_argument with a message that names the
   /// problem for an unknown kind, a missing or malformed count, or a count
   /// below 1.
-  static FaultPlan Parse(std::string_view text);
+  static CallFaultPlan Parse(std::string_view text);
 
   std::string Text() const;
 };
@@ -67,7 +67,8 @@ class CallFaults {
   using FirstFaultObserver = std::function<void(CallKind)>;
 
   /// Starts counting from 0 with `plan` (none: a clean run that only counts).
-  static void Start(const std::optional<FaultPlan>& plan, FirstFaultObserver observer = nullptr);
+  static void Start(const std::optional<CallFaultPlan>& plan,
+                    FirstFaultObserver observer = nullptr);
 
   /// Stops counting and injecting; returns the counts of the run.
   static CallCounts Stop();

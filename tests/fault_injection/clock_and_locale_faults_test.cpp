@@ -14,9 +14,9 @@
 
 #include <gtest/gtest.h>
 
-#include "monitor/fake_console_sink.h"
 #include "monitor/monitor_state.h"
 #include "monitor/status_record_report.h"
+#include "monitor/testing/fake_console_sink.h"
 #include "monitor/text_output.h"
 #include "monitor/time_stamp.h"
 #include "platform/clock.h"
@@ -112,8 +112,8 @@ TEST_F(ClockFaultTest, EachCallOfAReadingFailing) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.plan ? c.plan : "no fault");
-    std::optional<FaultPlan> plan;
-    if (c.plan) plan = FaultPlan::Parse(c.plan);
+    std::optional<CallFaultPlan> plan;
+    if (c.plan) plan = CallFaultPlan::Parse(c.plan);
     const time_t before = time(nullptr);
     CallFaults::Start(plan);
     const LocalDateTime got = LocalNow();
@@ -152,7 +152,7 @@ TEST_F(ClockFaultTest, ReportWrittenInFullWhenTheClockCanNotBeRead) {
                                "</StatusChange>")) {
     state.ReceivedText.Append(byte);
   }
-  CallFaults::Start(FaultPlan::Parse("clock-read:1"));
+  CallFaults::Start(CallFaultPlan::Parse("clock-read:1"));
   ReportStatusRecord(state, services);
   const CallCounts counts = CallFaults::Stop();
   EXPECT_EQ(counts.injected, 1u);
@@ -181,8 +181,8 @@ TEST_F(LocaleFaultTest, SeparatorWhenTheSettingsCanNotBeRead) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.plan ? c.plan : "no fault");
-    std::optional<FaultPlan> plan;
-    if (c.plan) plan = FaultPlan::Parse(c.plan);
+    std::optional<CallFaultPlan> plan;
+    if (c.plan) plan = CallFaultPlan::Parse(c.plan);
     CallFaults::Start(plan);
     const std::optional<std::string> read = UserTimeSeparator();
     const CallCounts counts = CallFaults::Stop();

@@ -111,7 +111,7 @@ ExpectedError ExpectedErrorOf(const RunResult& run) {
   return {"(no error: a failed " + call + " is not raised)", ""};
 }
 
-Judgement JudgeFirstFault(const RunResult& run, const FaultPlan& plan, const RunResult& clean) {
+Judgement JudgeFirstFault(const RunResult& run, const CallFaultPlan& plan, const RunResult& clean) {
   Judgement judgement;
   auto problem = [&](const std::string& text) { judgement.problems.push_back(text); };
   const FaultPoint& point = run.fault;

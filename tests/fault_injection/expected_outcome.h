@@ -48,4 +48,4 @@ struct Judgement {
 };
 
 /// Judges `run` (made with `plan`) against the clean run of the same script.
-Judgement JudgeFirstFault(const RunResult& run, const FaultPlan& plan, const RunResult& clean);
+Judgement JudgeFirstFault(const RunResult& run, const CallFaultPlan& plan, const RunResult& clean);

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "monitor/time_stamp.h"
+#include "monitor/version.h"
 #include "platform/code_address.h"
 #include "platform/testing/run_in_child.h"
 #include "program/process_end.h"
@@ -52,7 +53,7 @@ std::string Tail(const std::string& log) {
 }
 
 // Everything a run must show, whatever failed in it and wherever.
-void CheckRun(const RunResult& run, const FaultPlan& plan, const RunResult& clean,
+void CheckRun(const RunResult& run, const CallFaultPlan& plan, const RunResult& clean,
               int threads_before) {
   SCOPED_TRACE("plan " + plan.Text());
   EXPECT_FALSE(run.hung) << "no end, no pause: the failing socket call was "
@@ -77,7 +78,8 @@ void CheckRun(const RunResult& run, const FaultPlan& plan, const RunResult& clea
           << (*it)[0].str();
     }
   }
-  EXPECT_LE(Count(run.log, "Version: 15.2.23.6"), 1) << "the banner written twice";
+  EXPECT_LE(Count(run.log, std::string("Version: ") + kProgramVersion), 1)
+      << "the banner written twice";
 
   if (run.escaped) {
     EXPECT_NE(run.escaped_class, "(not an Exception)");
@@ -125,7 +127,7 @@ void ExpectFailureReport(const ChildOutcome& outcome, const std::string& class_n
 
 // The run again in a child process, where an error that leaves the monitor
 // goes to the program's top-level handler.
-void CheckEscapeInChild(const FaultPlan& plan, const RunResult& run) {
+void CheckEscapeInChild(const CallFaultPlan& plan, const RunResult& run) {
   SCOPED_TRACE("plan " + plan.Text() + " in a child process");
   ChildOutcome outcome = RunInChild([&plan] {
     StartedErrorHandling error_handling;
@@ -152,8 +154,8 @@ void Sweep(std::optional<CallKind> kind, bool stays_failed) {
   Tally tally;
   std::size_t injected = 0;
   for (std::size_t n = 1; n <= calls; ++n) {
-    FaultPlan plan =
-        FaultPlan::Parse(kind_name + ":" + std::to_string(n) + (stays_failed ? "+" : ""));
+    CallFaultPlan plan =
+        CallFaultPlan::Parse(kind_name + ":" + std::to_string(n) + (stays_failed ? "+" : ""));
     RunResult run = RunScripted(plan);
     CheckRun(run, plan, clean, threads_before);
     Judgement judgement = JudgeFirstFault(run, plan, clean);
@@ -187,25 +189,25 @@ void Sweep(std::optional<CallKind> kind, bool stays_failed) {
   std::printf(" | went on to the end %zu, kept retrying %zu\n", tally.went_on, tally.kept_retrying);
 }
 
-TEST(FaultPlanTest, ReadsKindCountAndStaysFailed) {
-  FaultPlan once = FaultPlan::Parse("socket:3");
+TEST(CallFaultPlanTest, ReadsKindCountAndStaysFailed) {
+  CallFaultPlan once = CallFaultPlan::Parse("socket:3");
   EXPECT_EQ(once.kind, CallKind::kSocket);
   EXPECT_EQ(once.n, 3u);
   EXPECT_FALSE(once.stays_failed);
-  FaultPlan stays = FaultPlan::Parse("allocation:12+");
+  CallFaultPlan stays = CallFaultPlan::Parse("allocation:12+");
   EXPECT_EQ(stays.kind, CallKind::kAllocation);
   EXPECT_TRUE(stays.stays_failed);
-  EXPECT_FALSE(FaultPlan::Parse("any:1").kind.has_value());
-  EXPECT_EQ(FaultPlan::Parse("console-write:7+").Text(), "console-write:7+");
-  EXPECT_EQ(FaultPlan::Parse("clock-read:2").kind, CallKind::kClockRead);
-  EXPECT_EQ(FaultPlan::Parse("locale-read:1+").kind, CallKind::kLocaleRead);
+  EXPECT_FALSE(CallFaultPlan::Parse("any:1").kind.has_value());
+  EXPECT_EQ(CallFaultPlan::Parse("console-write:7+").Text(), "console-write:7+");
+  EXPECT_EQ(CallFaultPlan::Parse("clock-read:2").kind, CallKind::kClockRead);
+  EXPECT_EQ(CallFaultPlan::Parse("locale-read:1+").kind, CallKind::kLocaleRead);
   for (std::size_t i = 0; i < kCallKindCount; ++i) {
     const auto kind = static_cast<CallKind>(i);
-    EXPECT_EQ(FaultPlan::Parse(std::string(CallKindName(kind)) + ":1").kind, kind);
+    EXPECT_EQ(CallFaultPlan::Parse(std::string(CallKindName(kind)) + ":1").kind, kind);
   }
 }
 
-TEST(FaultPlanTest, RejectsWhatWouldInjectNothing) {
+TEST(CallFaultPlanTest, RejectsWhatWouldInjectNothing) {
   struct Case {
     const char* plan;
     const char* message_part;
@@ -223,7 +225,7 @@ TEST(FaultPlanTest, RejectsWhatWouldInjectNothing) {
   };
   for (const Case& c : cases) {
     try {
-      FaultPlan::Parse(c.plan);
+      CallFaultPlan::Parse(c.plan);
       ADD_FAILURE() << "accepted " << c.plan;
     } catch (const std::invalid_argument& error) {
       EXPECT_NE(std::string(error.what()).find(c.message_part), std::string::npos)
@@ -267,7 +269,7 @@ TEST(FaultSweepTest, TheCleanRunGoesThroughTheWholeScript) {
 TEST(FaultSweepTest, OneRunOfThePlanInTheEnvironment) {
   const char* text = std::getenv("FAULT_PLAN");
   if (text == nullptr) GTEST_SKIP() << "set FAULT_PLAN, for instance FAULT_PLAN=socket:12+";
-  FaultPlan plan = FaultPlan::Parse(text);
+  CallFaultPlan plan = CallFaultPlan::Parse(text);
   // The library is loaded by the process's first run only: a plan for its
   // load runs first.
   RunResult clean;
@@ -310,9 +312,11 @@ TEST(FaultSweepTest, TheSocketsLibraryFailingToLoad) {
     int status = pclose(child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << plan << "\n" << output;
     EXPECT_NE(output.find("escaped: EIdWS2StubError"), std::string::npos) << plan << "\n" << output;
-    EXPECT_NE(output.find("[ RUN      ] FaultSweepTest.OneRunOfThePlanInTheEnvironment\n"
-                          "Version: 15.2.23.6\r\n\r\n\npauses:"),
-              std::string::npos)
+    EXPECT_NE(
+        output.find(std::string("[ RUN      ] FaultSweepTest.OneRunOfThePlanInTheEnvironment\n"
+                                "Version: ") +
+                    kProgramVersion + "\r\n\r\n\npauses:"),
+        std::string::npos)
         << "the banner and nothing else: " << output;
   }
 }
@@ -320,7 +324,7 @@ TEST(FaultSweepTest, TheSocketsLibraryFailingToLoad) {
 // The program's start-up steps in a child process, as main runs them, with
 // `plan`; when start-up went through, the child writes the calls it counted,
 // the kind of the first fault and the separator the stamps will use.
-ChildOutcome StartupInChild(const std::optional<FaultPlan>& plan) {
+ChildOutcome StartupInChild(const std::optional<CallFaultPlan>& plan) {
   return RunInChild([&plan] {
     ConsoleMode = true;
     ProgramModules modules;
@@ -372,7 +376,8 @@ TEST(FaultSweepTest, EachCallOfTheProgramsStartUpFailing) {
   for (bool stays_failed : {false, true}) {
     std::size_t went_through = 0;
     for (std::size_t n = 1; n <= calls; ++n) {
-      FaultPlan plan = FaultPlan::Parse("any:" + std::to_string(n) + (stays_failed ? "+" : ""));
+      CallFaultPlan plan =
+          CallFaultPlan::Parse("any:" + std::to_string(n) + (stays_failed ? "+" : ""));
       ChildOutcome outcome = StartupInChild(plan);
       if (outcome.Exited(0)) {
         ++went_through;

@@ -10,38 +10,29 @@
 #include <thread>
 #include <vector>
 
-#include "monitor/application.h"
 #include "monitor/monitor_state.h"
 #include "monitor/run_monitor.h"
-#include "monitor/text_output.h"
+#include "monitor/testing/in_process_monitor_run.h"
 #include "platform/code_address.h"
 #include "platform/console.h"
 #include "program/process_end.h"
 #include "runtime/runtime_errors.h"
 #include "runtime/testing/failing_allocation.h"
-#include "tests/fault_injection/scripted_peer_stack.h"
-#include "transport/anti_freeze.h"
-#include "transport/process_stack.h"
 #include "transport/socket_stack.h"
 #include "transport/sockets_binding.h"
 #include "transport/sockets_library_stack.h"
+#include "transport/testing/scripted_peer_stack.h"
 
 namespace {
-
-// Not derived from Exception, so it passes every handler of the monitor.
-struct EndOfRun {};
 
 // More pauses than the scripted run needs even with a fault in it: a run that
 // gets here retries a call that stays failed (which the monitor must do
 // forever) or loops.
 constexpr std::size_t kMostPauses = 24;
 
-// The connect thread is polled without sleeping; see fuzz/monitor_over_stream.
-class NoSleepAntiFreeze final : public TIdAntiFreezeBase {
- public:
-  NoSleepAntiFreeze() : TIdAntiFreezeBase(nullptr) { IdleTimeOut = 0; }
-  void ProcessEvents() override { std::this_thread::yield(); }
-};
+// More socket calls than the scripted run makes in any fault: a run that gets
+// there loops without end, and without a pause.
+constexpr std::size_t kMostSocketCalls = 20000;
 
 // A record with the fields the report prints, the optional ones among them.
 std::string Record(const std::string& id) {
@@ -54,12 +45,25 @@ const std::string kRecordA = Record(kScriptedRecordIds[0]);
 const std::string kRecordB = Record(kScriptedRecordIds[1]);
 const std::string kRecordC = Record(kScriptedRecordIds[2]);
 
-std::vector<PeerConnection> Script() {
+PeerConnection Accepted(const std::string& stream, std::size_t chunk) {
+  PeerConnection connection;
+  connection.stream = stream;
+  connection.chunking = ChunksOf(chunk);
+  return connection;
+}
+
+PeerConnection Refused() {
+  PeerConnection connection;
+  connection.accepted = false;
+  return connection;
+}
+
+std::vector<PeerConnection> Connections() {
   return {
-      {true, kRecordA, 7},   // a record over several receives, then the close
-      {false, "", 7},        // a refused reconnect
-      {true, kRecordB, 16},  // the second record
-      {true, kRecordC, 64},  // and one more, so a fault late in the run still has one after it
+      Accepted(kRecordA, 7),   // a record over several receives, then the close
+      Refused(),               // a refused reconnect
+      Accepted(kRecordB, 16),  // the second record
+      Accepted(kRecordC, 64),  // and one more, so a fault late in the run still has one after it
   };
 }
 
@@ -105,28 +109,27 @@ int ThreadsOnceSettled(int expected) {
   return count;
 }
 
-RunResult RunScripted(const std::optional<FaultPlan>& plan, Escapes escapes) {
+RunResult RunScripted(const std::optional<CallFaultPlan>& plan, Escapes escapes) {
   RunResult result;
-  ScopedStackClass stack_class(&StackClassOf<ScriptedPeerStack>);
-  ScriptedPeerStack::SetScript(Script());
-  const bool loads_library = !SocketsStarted();
-  const std::string library = sockets_binding::SocketsLibraryFileName();
-
   PlannedConsole sink;
-  NoSleepAntiFreeze anti_freeze;
-  TApplication application;
-  TextOutput output(sink);
-  double elapsed_days = 0;
-  MonitorServices services;
-  services.output = &output;
-  services.application = &application;
-  services.now = [&] { return EncodeDateTime({2024, 3, 5, 9, 5, 3, 7}) + elapsed_days; };
-  services.pause = [&](std::int32_t milliseconds) {
+  // Made inside, as the program's RunMonitor makes it: its allocation is one
+  // of the run's.
+  std::unique_ptr<MonitorState> state;
+
+  PeerScript script;
+  script.connections = Connections();
+  // The peer's work is the harness's; the calls themselves are the monitor's.
+  script.call_gate = [](const char*) { return CallFaults::Fails(CallKind::kSocket); };
+  script.send_observer = [&] {
+    CallFaults::HarnessScope harness;
+    result.requests.push_back({sink.Written().size(), std::string(state->ReceivedText.Text())});
+  };
+  script.most_calls = kMostSocketCalls;
+  InProcessMonitorRun run(std::move(script), sink, [&](std::int32_t milliseconds) {
     CallFaults::HarnessScope harness;
     result.pauses.push_back(
         {milliseconds, sink.Written().size(), ScriptedPeerStack::OpenSockets()});
-    elapsed_days += milliseconds / 86400000.0;
-    if (milliseconds == 2000 && ScriptedPeerStack::ScriptDone()) {
+    if (milliseconds == kPauseAfterFailedConnectMs && ScriptedPeerStack::ScriptDone()) {
       result.reached_end = true;
       throw EndOfRun{};
     }
@@ -134,13 +137,10 @@ RunResult RunScripted(const std::optional<FaultPlan>& plan, Escapes escapes) {
       result.pause_limit = true;
       throw EndOfRun{};
     }
-  };
-  MonitorSettings settings;
-  settings.status_server_host = "localhost";
+  });
+  const bool loads_library = !SocketsStarted();
+  const std::string library = sockets_binding::SocketsLibraryFileName();
 
-  // Made inside, as the program's RunMonitor makes it: its allocation is one
-  // of the run's.
-  std::unique_ptr<MonitorState> state;
   const std::thread::id main_thread = std::this_thread::get_id();
   // A fault of the connect thread is noted while the main thread waits for
   // that thread, writing nothing of what is read here.
@@ -158,9 +158,6 @@ RunResult RunScripted(const std::optional<FaultPlan>& plan, Escapes escapes) {
     point.log_size = sink.Written().size();
     point.pauses = result.pauses.size();
   };
-  ScriptedPeerStack::SetSendObserver([&] {
-    result.requests.push_back({sink.Written().size(), std::string(state->ReceivedText.Text())});
-  });
 
   std::new_handler previous_handler = std::set_new_handler(RaiseOutOfMemory);
   SetAllocationGate([] { return CallFaults::Fails(CallKind::kAllocation); });
@@ -169,10 +166,10 @@ RunResult RunScripted(const std::optional<FaultPlan>& plan, Escapes escapes) {
     sockets_binding::SetSocketsLibraryFileName("/nonexistent/" + library);
   }
   try {
-    state = std::make_unique<MonitorState>(settings.received_text_limit);
-    RunMonitor(settings, services, *state);
+    state = std::make_unique<MonitorState>(run.settings.received_text_limit);
+    RunMonitor(run.settings, run.Services(), *state);
   } catch (const EndOfRun&) {
-  } catch (const SocketCallLimitReached&) {
+  } catch (const PeerCallLimitReached&) {
     result.hung = true;
   } catch (...) {
     if (escapes == Escapes::kTopLevelHandler) HandleCurrentFailure(CurrentCodeAddress());
@@ -198,6 +195,6 @@ RunResult RunScripted(const std::optional<FaultPlan>& plan, Escapes escapes) {
   result.live_components_after = LiveComponentCount;
   result.open_sockets_after = ScriptedPeerStack::OpenSockets();
   result.most_open_sockets = ScriptedPeerStack::MostOpenSockets();
-  ScriptedPeerStack::SetSendObserver(nullptr);
+  ScriptedPeerStack::SetScript({});  // its hooks refer to this run
   return result;
 }

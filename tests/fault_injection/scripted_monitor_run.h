@@ -76,7 +76,8 @@ enum class Escapes {
 /// One run over the script with `plan` (none: clean). The sockets library is
 /// loaded and started once in a process, by its first run; that run makes the
 /// one library-load call.
-RunResult RunScripted(const std::optional<FaultPlan>& plan, Escapes escapes = Escapes::kRecorded);
+RunResult RunScripted(const std::optional<CallFaultPlan>& plan,
+                      Escapes escapes = Escapes::kRecorded);
 
 /// The threads this process has now.
 int ThreadsOfThisProcess();

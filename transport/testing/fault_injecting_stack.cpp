@@ -11,23 +11,23 @@ thread_local int t_injected_code = 0;
 
 }  // namespace
 
-FaultPlan& FaultPlan::Get() {
-  static FaultPlan plan;
+StackFaultPlan& StackFaultPlan::Get() {
+  static StackFaultPlan plan;
   return plan;
 }
 
-void FaultPlan::Fail(StackOperation operation, int code, int times) {
+void StackFaultPlan::Fail(StackOperation operation, int code, int times) {
   std::lock_guard<std::mutex> lock(mutex_);
   planned_.push_back({operation, code, times});
 }
 
-void FaultPlan::Clear() {
+void StackFaultPlan::Clear() {
   std::lock_guard<std::mutex> lock(mutex_);
   planned_.clear();
   options_.clear();
 }
 
-bool FaultPlan::Take(StackOperation operation, int* code) {
+bool StackFaultPlan::Take(StackOperation operation, int* code) {
   std::lock_guard<std::mutex> lock(mutex_);
   for (auto it = planned_.begin(); it != planned_.end(); ++it) {
     if (it->operation != operation) continue;
@@ -38,19 +38,19 @@ bool FaultPlan::Take(StackOperation operation, int* code) {
   return false;
 }
 
-std::vector<FaultPlan::OptionCall> FaultPlan::OptionCalls() {
+std::vector<StackFaultPlan::OptionCall> StackFaultPlan::OptionCalls() {
   std::lock_guard<std::mutex> lock(mutex_);
   return options_;
 }
 
-void FaultPlan::RecordOption(int level, int option, std::int32_t value) {
+void StackFaultPlan::RecordOption(int level, int option, std::int32_t value) {
   std::lock_guard<std::mutex> lock(mutex_);
   options_.push_back({level, option, value});
 }
 
 int FaultInjectingStack::Inject(StackOperation operation) {
   int code = 0;
-  if (!FaultPlan::Get().Take(operation, &code)) return 1;
+  if (!StackFaultPlan::Get().Take(operation, &code)) return 1;
   if (code == 0) return 0;
   t_injected_code = code;
   return -1;
@@ -91,7 +91,7 @@ int FaultInjectingStack::SockSetOption(ws::Socket s, int level, int option, cons
                                        int length) {
   std::int32_t four_bytes = 0;
   if (value != nullptr && length == sizeof four_bytes) std::memcpy(&four_bytes, value, length);
-  FaultPlan::Get().RecordOption(level, option, four_bytes);
+  StackFaultPlan::Get().RecordOption(level, option, four_bytes);
   int injected = Inject(StackOperation::kSetOption);
   return injected <= 0 ? -1 : ForwardingStack::SockSetOption(s, level, option, value, length);
 }

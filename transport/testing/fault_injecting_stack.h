@@ -29,9 +29,9 @@ enum class StackOperation {
 /// What the fault-injecting stacks of this process do. Each planned fault
 /// answers the next `times` calls of its operation with a failure (-1 and
 /// the given code) or, with code 0, with the result 0 (a closed stream).
-class FaultPlan {
+class StackFaultPlan {
  public:
-  static FaultPlan& Get();
+  static StackFaultPlan& Get();
 
   void Fail(StackOperation operation, int code, int times = 1);
   void Clear();

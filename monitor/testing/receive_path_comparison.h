@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "fuzz/monitor_over_stream.h"
+#include "monitor/testing/monitor_over_stream.h"
 
 /// One run's setting.
 struct ComparisonCase {
-  StreamScript script;
+  PeerScript script;
   std::size_t received_text_limit = 4096;
   /// The log goes to a character device (written out after every
   /// statement) rather than a file.

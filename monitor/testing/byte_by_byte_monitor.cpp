@@ -1,10 +1,12 @@
-#include "fuzz/byte_by_byte_monitor.h"
+#include "monitor/testing/byte_by_byte_monitor.h"
 
 #include <string>
 
 #include "monitor/application.h"
+#include "monitor/run_monitor.h"
 #include "monitor/status_record_report.h"
 #include "monitor/text_output.h"
+#include "monitor/version.h"
 #include "runtime/exception.h"
 #include "transport/tcp_client.h"
 
@@ -18,14 +20,14 @@ void AttemptConnect(MonitorState& state, const MonitorServices& services) {
   TIdTCPClient& client = *state.StatusClient;
   state.TraceCode = 1100;
   try {
-    client.OpenConnection(50000);
+    client.OpenConnection(kConnectTimeoutMs);
     if (client.IsConnected()) {
       state.WasConnected = true;
       services.output->WriteLine(services.Stamp() + " Connected to " + client.Host());
     }
   } catch (const Exception& error) {
     services.output->WriteLine(services.Stamp() + ErrorText(error));
-    services.pause(2000);
+    services.pause(kPauseAfterFailedConnectMs);
   }
 }
 
@@ -39,7 +41,7 @@ void ReadOneByte(MonitorState& state, const MonitorServices& services) {
     }
   } catch (const Exception& error) {
     client.CloseConnection();
-    services.pause(1000);
+    services.pause(kPauseAfterFailedReadMs);
     services.output->WriteLine(services.Stamp() + ErrorText(error));
   }
 }
@@ -76,7 +78,7 @@ void RunConnectedPass(MonitorState& state, const MonitorServices& services) {
 
 void RunByteByByteMonitor(const MonitorSettings& settings, const MonitorServices& services,
                           MonitorState& state) {
-  services.output->WriteLine("Version: 15.2.23.6");
+  services.output->WriteLine(std::string("Version: ") + kProgramVersion);
   services.output->WriteLine();
   state.TraceCode = 100;
   state.StatusClient = std::make_unique<TIdTCPClient>();

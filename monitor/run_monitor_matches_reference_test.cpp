@@ -1,5 +1,5 @@
 // The monitor's receive loop takes runs of buffered bytes in one step; these
-// tests hold it to the plain byte-by-byte loop (fuzz/byte_by_byte_monitor.h)
+// tests hold it to the plain byte-by-byte loop (testing/byte_by_byte_monitor.h)
 // over the in-memory peer: the same blocks written to the log, one by one,
 // the same requests and receives before each, the same pauses and the same
 // error leaving the monitor, in every chunking of the stream, with the log on
@@ -15,8 +15,8 @@
 
 #include <gtest/gtest.h>
 
-#include "fuzz/byte_by_byte_monitor.h"
-#include "fuzz/receive_path_comparison.h"
+#include "monitor/testing/byte_by_byte_monitor.h"
+#include "monitor/testing/receive_path_comparison.h"
 
 namespace {
 
@@ -45,15 +45,10 @@ constexpr std::size_t kFailingWriteStep = 5;
 constexpr std::size_t kFailingWriteStep = 1;
 #endif
 
-StreamScript Chunked(const std::string& stream, std::size_t chunk, int end_code) {
-  StreamScript script;
-  script.stream = stream;
-  script.end_code = end_code;
+PeerScript Chunked(const std::string& stream, std::size_t chunk, int end_code) {
   // Two connections: a pass that fails in its handler closes the connection,
   // and the kept text must meet the rest of the stream on the next one.
-  script.connects_accepted = 2;
-  if (chunk != 0) script.next_chunk = [chunk](std::size_t) { return chunk; };
-  return script;
+  return StreamScript(stream, chunk != 0 ? ChunksOf(chunk) : nullptr, end_code, 2);
 }
 
 // Compares the two loops for one stream in every chunking and log kind,
@@ -78,14 +73,14 @@ void ExpectSameAsByteByByte(const StreamCase& test) {
   }
 }
 
-class ReceiveLoopReferenceTest : public testing::TestWithParam<StreamCase> {};
+class RunMonitorMatchesReferenceTest : public testing::TestWithParam<StreamCase> {};
 
-TEST_P(ReceiveLoopReferenceTest, DoesWhatTheByteByByteLoopDoes) {
+TEST_P(RunMonitorMatchesReferenceTest, DoesWhatTheByteByByteLoopDoes) {
   ExpectSameAsByteByByte(GetParam());
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Streams, ReceiveLoopReferenceTest,
+    Streams, RunMonitorMatchesReferenceTest,
     testing::Values(StreamCase{"TwoRecordsAndATail",
                                kRecord + kRecord + "<StatusChange><Event>half"},
                     // NUL bytes are dropped from echo and text, also inside the terminator.
@@ -113,9 +108,9 @@ std::vector<std::string> CorpusFiles() {
   return names;
 }
 
-class ReceiveLoopReferenceCorpusTest : public testing::TestWithParam<std::string> {};
+class RunMonitorMatchesReferenceCorpusTest : public testing::TestWithParam<std::string> {};
 
-TEST_P(ReceiveLoopReferenceCorpusTest, SeedInputOfTheFuzzTarget) {
+TEST_P(RunMonitorMatchesReferenceCorpusTest, SeedInputOfTheFuzzTarget) {
   if (GetParam().empty()) GTEST_SKIP() << "no corpus at " << RECEIVE_PATH_CORPUS_DIR;
   std::ifstream file(std::filesystem::path(RECEIVE_PATH_CORPUS_DIR) / GetParam(), std::ios::binary);
   const std::string input((std::istreambuf_iterator<char>(file)), {});
@@ -126,7 +121,8 @@ TEST_P(ReceiveLoopReferenceCorpusTest, SeedInputOfTheFuzzTarget) {
   ExpectSameAsByteByByte(test);
 }
 
-INSTANTIATE_TEST_SUITE_P(Seeds, ReceiveLoopReferenceCorpusTest, testing::ValuesIn(CorpusFiles()),
+INSTANTIATE_TEST_SUITE_P(Seeds, RunMonitorMatchesReferenceCorpusTest,
+                         testing::ValuesIn(CorpusFiles()),
                          [](const testing::TestParamInfo<std::string>& info) {
                            if (info.param.empty()) return std::string("none");
                            std::string name = info.param;  // test names: letters, digits, _

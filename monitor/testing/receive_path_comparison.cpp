@@ -1,4 +1,4 @@
-#include "fuzz/receive_path_comparison.h"
+#include "monitor/testing/receive_path_comparison.h"
 
 #include <algorithm>
 
@@ -19,8 +19,8 @@ class RecordingSink final : public ConsoleSink {
     LoopRecord::Write write;
     write.block.assign(data, size);
     write.failed = ++calls_ == failing_write_;
-    write.bytes_sent = ScriptedStreamStack::BytesSent();
-    write.receives = ScriptedStreamStack::Receives();
+    write.bytes_sent = ScriptedPeerStack::BytesSent();
+    write.receives = ScriptedPeerStack::Receives();
     record_.writes.push_back(std::move(write));
     return record_.writes.back().failed ? 101 : 0;  // 101: disk full
   }
@@ -47,7 +47,7 @@ LoopRecord RecordRun(const ComparisonCase& run, MonitorLoop loop) {
   LoopRecord record;
   RecordingSink sink(run.console, run.failing_write, record);
   record.result = RunMonitorOverStream(run.script, run.received_text_limit, sink, loop);
-  record.receives = ScriptedStreamStack::Receives();
+  record.receives = ScriptedPeerStack::Receives();
   return record;
 }
 
