@@ -9,6 +9,8 @@
 #include <cstring>
 #include <optional>
 
+#include "demo_server/loopback_socket.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -32,17 +34,6 @@ std::string Printable(const std::string& line) {
     text += (c >= 32 && c < 127) ? static_cast<char>(c) : '?';
   }
   return text;
-}
-
-bool SendAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
-    if (sent < 0 && errno == EINTR) continue;
-    if (sent <= 0) return false;
-    data += sent;
-    size -= static_cast<size_t>(sent);
-  }
-  return true;
 }
 
 // Sends the answer whole, or in pieces with pauses (--split). False when the

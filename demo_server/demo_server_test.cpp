@@ -11,6 +11,8 @@
 #include <chrono>
 #include <thread>
 
+#include "demo_server/loopback_socket.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -34,15 +36,8 @@ size_t Count(const std::string& text, const std::string& part) {
 // A plain loopback client, the way a monitor talks to the server.
 class Client {
  public:
-  explicit Client(std::uint16_t port) : socket_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    connected_ =
-        ::connect(socket_.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  }
-  bool Connected() const { return connected_; }
+  explicit Client(std::uint16_t port) : socket_(ConnectToLoopback(port, &connect_error_)) {}
+  bool Connected() const { return connect_error_ == 0; }
 
   void Send(const std::string& text) {
     ASSERT_EQ(::send(socket_.Get(), text.data(), text.size(), MSG_NOSIGNAL),
@@ -96,8 +91,8 @@ class Client {
     return got;
   }
 
+  int connect_error_ = 0;  // set while socket_ is made, so declared first
   UniqueFd socket_;
-  bool connected_ = false;
   std::string received_;
   int receives_ = 0;
   int error_ = 0;

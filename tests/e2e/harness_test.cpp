@@ -11,6 +11,7 @@
 
 #include <cerrno>
 
+#include "demo_server/loopback_socket.h"
 #include "tests/e2e/child_process.h"
 #include "tests/e2e/log_mask.h"
 #include "tests/e2e/scripted_server.h"
@@ -118,14 +119,7 @@ TEST(ChildProcessTest, AMissingProgramIsAnError) {
 // A loopback client for the scripted server.
 class Client {
  public:
-  explicit Client(std::uint16_t port) : socket_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    result_ = ::connect(socket_.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
-    error_ = result_ == 0 ? 0 : errno;
-  }
+  explicit Client(std::uint16_t port) : socket_(ConnectToLoopback(port, &error_)) {}
   int ConnectError() const { return error_; }
   void Send(const std::string& text) {
     ::send(socket_.Get(), text.data(), text.size(), MSG_NOSIGNAL);
@@ -157,9 +151,8 @@ class Client {
   }
 
  private:
+  int error_ = 0;  // set while socket_ is made, so declared first
   UniqueFd socket_;
-  int result_ = -1;
-  int error_ = 0;
 };
 
 TEST(ScriptedServerTest, FollowsEachConnectionsScriptThenRefuses) {

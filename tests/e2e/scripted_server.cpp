@@ -10,6 +10,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "demo_server/loopback_socket.h"
 #include "tests/e2e/log_mask.h"
 
 namespace e2e {
@@ -44,17 +45,6 @@ std::uint16_t LocalPort(int fd) {
   socklen_t size = sizeof address;
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
   return ntohs(address.sin_port);
-}
-
-bool SendAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
-    if (sent < 0 && errno == EINTR) continue;
-    if (sent <= 0) return false;
-    data += sent;
-    size -= static_cast<size_t>(sent);
-  }
-  return true;
 }
 
 }  // namespace
