@@ -123,6 +123,34 @@ DWORD WINAPI ReportOverflow(void* parameter) {
   return 0;
 }
 
+// Whether an exception is a fault of the processor or the system's own
+// failure of a call, as opposed to a language exception or a notice such as
+// debug output: severity "error" and not an application's own code. Only
+// these end a report; C++ exceptions that the report throws and catches
+// inside itself pass.
+bool IsSystemFailure(DWORD code) {
+  constexpr DWORD kSeverityMask = 0xC0000000;
+  constexpr DWORD kSeverityError = 0xC0000000;
+  constexpr DWORD kCustomerBit = 0x20000000;
+  return (code & kSeverityMask) == kSeverityError && (code & kCustomerBit) == 0;
+}
+
+// Sees every exception of the process first, before any frame's handler.
+// The report of a fault runs inside the system's unhandled-failure filter;
+// on 32-bit Windows a fault inside a running filter is a nested exception of
+// the frame-based dispatch, which never reaches the filter again: the
+// process would end with the raw exception status instead of its runtime
+// error. This handler catches it on the reporting thread at once, whatever
+// the dispatch. It is registered with the filter, not at the start of a
+// report, because a report must not allocate (the heap may be what failed).
+LONG WINAPI OnExceptionDuringReport(EXCEPTION_POINTERS* pointers) {
+  const EXCEPTION_RECORD& record = *pointers->ExceptionRecord;
+  if (g_reporting_thread.load() == GetCurrentThreadId() && IsSystemFailure(record.ExceptionCode)) {
+    EndDuringReport(record);
+  }
+  return EXCEPTION_CONTINUE_SEARCH;
+}
+
 // Called by the system's unhandled-failure treatment (UnhandledExceptionFilter)
 // for a failure that no frame of its thread took, unless a debugger is
 // attached: then the system lets the debugger have it and never calls this.
@@ -157,10 +185,12 @@ LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* pointers) {
 struct ProcessorFaultHandlers::State {
   LPTOP_LEVEL_EXCEPTION_FILTER previous = nullptr;
   bool filter_installed = false;
+  void* during_report_handler = nullptr;
   bool owns_routine = false;
 
   ~State() {
     if (filter_installed) SetUnhandledExceptionFilter(previous);
+    if (during_report_handler != nullptr) RemoveVectoredExceptionHandler(during_report_handler);
     if (owns_routine) g_routine.store(nullptr);
   }
 };
@@ -182,6 +212,10 @@ std::unique_ptr<ProcessorFaultHandlers> ProcessorFaultHandlers::Install(
   g_reporting_thread.store(0);
   // The filter covers every thread of the process. Console interrupts are a
   // separate mechanism (console control handlers) and keep their default.
+  state->during_report_handler = AddVectoredExceptionHandler(1, OnExceptionDuringReport);
+  if (state->during_report_handler == nullptr) {
+    throw Exception("The handler for faults during a fault report could not be installed");
+  }
   state->previous = SetUnhandledExceptionFilter(OnUnhandledException);
   state->filter_installed = true;
   return std::unique_ptr<ProcessorFaultHandlers>(new ProcessorFaultHandlers(std::move(state)));

@@ -3,24 +3,15 @@
 # 64-bit build's unit suite, its program alone in a folder and the Windows
 # end-to-end tests always run under 64-bit Wine. Wine runs 32-bit Windows
 # programs with 32-bit Linux code of its own, so the 32-bit build is tested
-# only where 32-bit Linux programs run; the stage says which mode it is in:
-#   32-bit mode, native    the kernel runs 32-bit programs itself: the 32-bit
-#                          build's whole unit suite, the program from the zip
-#                          and the Windows end-to-end tests run under Wine's
-#                          32-bit loader too.
-#   32-bit mode, qemu-user (WINDOWS_QEMU=1, as root) the kernel runs no 32-bit
-#                          code, so the stage lets qemu-user run 32-bit
-#                          programs through binfmt_misc (qemu_i386.sh) and
-#                          undoes that at its end; the program from the zip,
-#                          the end-to-end tests and the process and
-#                          fault-report unit tests run (the whole suite with
-#                          WINDOWS_QEMU_UNIT_SUITE=all). Off by default: the
-#                          emulated Wine crashes or hangs in some of these
-#                          tests on every run (see win32_selection below),
-#                          and the whole suite takes 12 to 25 minutes there.
-#   64-bit mode            neither: the 32-bit program and its zip are built
-#                          and the zip's contents checked; the first line
-#                          says why.
+# only where the kernel runs 32-bit programs; the first line says which mode
+# the stage is in:
+#   32-bit mode   Wine's 32-bit loader starts: the 32-bit build's whole unit
+#                 suite, the program from the zip and the Windows end-to-end
+#                 tests run under it too.
+#   64-bit mode   it does not (the kernel runs no 32-bit code, or the 32-bit
+#                 half of Wine is missing): the 32-bit program and its zip are
+#                 built and the zip's contents checked; the first line says
+#                 why.
 # Everything lands in build-windows/:
 #   win32/  the 32-bit build (bin/status-monitor.exe, its tests in 32-bit
 #           mode) and the zip for Windows made by cpack
@@ -30,8 +21,6 @@
 set -euo pipefail
 # shellcheck source=tools/test_stages/stage_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/stage_lib.sh"
-# shellcheck source=tools/test_stages/qemu_i386.sh
-source tools/test_stages/qemu_i386.sh
 
 out=build-windows
 wine32_loader=/usr/lib/wine/wine
@@ -43,15 +32,11 @@ stage_start=$SECONDS
 mkdir -p "$out"
 export WINEDEBUG=-all
 
-# Lines that Wine and qemu write themselves, never the programs under test:
-# dropped from the output of Wine's own processes (the prefix's set-up, the
-# warm-up and the server with the helper processes they start), never from a
-# test's or the monitor's output.
+# Lines that Wine writes itself, never the programs under test: dropped from
+# the output of Wine's own processes (the prefix's set-up, the warm-up and the
+# server with the helper processes they start), never from a test's or the
+# monitor's output.
 wine_noise=(
-  # qemu-user's report when an emulated process dies of a signal it does not
-  # catch: Wine's helper processes (services, winedevice, ...) when the
-  # session ends under them.
-  '^qemu: uncaught target signal [0-9]+ '
   # Wine's client library when its server goes away under a process
   # (server/protocol errors at the end of the session).
   '^wine client error:'
@@ -70,9 +55,9 @@ end_wine_servers() {
   for prefix in "${servers[@]}"; do
     WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
     WINEPREFIX=$prefix wineserver -w 2>/dev/null || true
-    # Under qemu-user helper processes of the session (services.exe,
-    # winedevice.exe) were seen to outlive their server: end every process
-    # that still runs in this stage's prefix, found by its environment.
+    # Helper processes of the session (services.exe, winedevice.exe) can
+    # outlive their server: end every process that still runs in this
+    # stage's prefix, found by its environment.
     for environ in /proc/[0-9]*/environ; do
       pid=${environ#/proc/}
       pid=${pid%/environ}
@@ -86,106 +71,34 @@ end_wine_servers() {
   done
   servers=()
 }
-on_exit() {
-  end_wine_servers
-  qemu_i386_release
-}
-trap on_exit EXIT
+trap end_wine_servers EXIT
 # Stopped from outside, the stage still undoes what it set up.
 trap 'exit 130' INT
 trap 'exit 143' TERM HUP
 
 # Wine's 32-bit loader is itself a 32-bit Linux program: if it starts, so do
 # 32-bit Windows programs. Without ia32 support the kernel refuses it with
-# "Exec format error", unless binfmt_misc hands it to qemu-user.
-mode=64
-how=
-existing=
-if [[ -e $qemu_i386_binfmt/register ]]; then
-  existing=$(qemu_i386_find_entry) || existing=
-fi
-if [[ -z $existing ]] && "$wine32_loader" --version >/dev/null 2>&1; then
-  mode=32
-  how="native"
-elif [[ ${WINDOWS_QEMU:-} != 1 ]]; then
-  why="the kernel runs no 32-bit code; WINDOWS_QEMU=1 (as root) runs it through qemu-user"
-elif qemu_i386_acquire; then
-  if [[ ! -x /usr/lib/wine/wine-preloader ]]; then
-    # Without the preloader qemu spends minutes on every start reserving
-    # Wine's address space.
-    why="Wine's preloader is missing (package wine32-preloader:i386)"
-  elif ! "$wine32_loader" --version >/dev/null 2>&1; then
-    why="Wine's 32-bit loader does not start even through qemu-user"
-  else
-    mode=32
-    how="qemu-user, through $qemu_i386_via"
-  fi
-  [[ $mode == 32 ]] || qemu_i386_release
-elif [[ -n $existing ]] && "$wine32_loader" --version >/dev/null 2>&1; then
-  # Not root, but someone registered an emulator for i386 already.
-  mode=32
-  how="the existing binfmt_misc entry $existing"
+# "Exec format error".
+if [[ ! -x $wine32_loader ]]; then
+  mode=64
+  why="Wine's 32-bit loader $wine32_loader is not installed (package wine32:i386)"
+elif ! "$wine32_loader" --version >/dev/null 2>&1; then
+  mode=64
+  why="the kernel runs no 32-bit programs ($wine32_loader does not start)"
 else
-  why=$qemu_i386_refused
+  mode=32
 fi
 if [[ $mode == 32 ]]; then
-  echo "windows: 32-bit mode ($how): 32-bit and 64-bit tests" >&2
+  echo "windows: 32-bit mode: the 32-bit and the 64-bit builds' tests run" >&2
 else
   echo "windows: 64-bit mode: 32-bit programs do not run here: $why" >&2
 fi
 
 win32_testing=OFF
 [[ $mode == 32 ]] && win32_testing=ON
-# The 32-bit tests' Wine: through qemu-user, one that repeats a run crashed
-# by the emulation itself (see the script).
-win32_wine=$wine32
-win32_selection=()
-if [[ $mode == 32 && $how != native ]]; then
-  win32_wine=$PWD/tools/test_stages/wine_emulated.sh
-  # Two whole runs of the suite through qemu-user (2 cores under load, Wine
-  # 8.0, qemu 7.2) failed 17 tests each, every one of which passes under
-  # 64-bit Wine. What failed is the emulation, not a check of ours:
-  # - every access violation reaches the program as an illegal instruction
-  #   (C000001D): qemu's signal frame lacks the processor's trap number that
-  #   Wine's 32-bit fault handler reads (the fault-report tests that read
-  #   through a null pointer, in the ErrorMachineryTest and
-  #   ProcessorFaultHandlersTest groups);
-  # - the emulated Wine dies as a process ends, after its test has printed
-  #   its result: runs of program_test.exe (monitor_process_test.exe when
-  #   measured) that skip a test (the POSIX-only or 64-bit-only ones)
-  #   failed 34 times in 40, with no failed
-  #   check, by status 139 (with or without "qemu: uncaught target signal
-  #   11") or "wine client error: ... write: Bad file descriptor" / "partial
-  #   wakeup read 0"; one of its passing tests alone ran 20 times in 20, as
-  #   did a test of runtime_test.exe 10 times. A program under Wine does not
-  #   die of a Linux signal by itself: Wine turns its faults into exceptions;
-  # - Wine's client calls fail inside qemu ("wine client error: ... read: Bad
-  #   address", "partial write"), the 32-bit dynamic loader's own assertion
-  #   ("Inconsistency detected by ld.so: dl-open.c") fires while threads
-  #   start, and a process stops for good with every thread blocked reading
-  #   Wine's server pipes: in the transport and socket layer tests that use
-  #   several threads, 6 to 9 a run, 3 to 4 of them hung until the
-  #   time-out.
-  # A repeat does not get them through (wine_emulated.sh), so the whole suite
-  # cannot be made to pass there.
-  if [[ ${WINDOWS_QEMU_UNIT_SUITE:-} == all ]]; then
-    # Left out even so: ProcessorFaultChild.Run started on its own only
-    # skips (as the fault tests' child it runs), and
-    # ClientTest.FailedWaitForDataIsTheSocketErrorNotATimeOut crashed the
-    # emulated Wine in each of three runs in a row.
-    win32_selection=(-E '^(ProcessorFaultHandlersTest\.(EachFaultArrivesAsItsErrorClass|AccessViolationNamesModuleAccessKindAndAddress)|ProcessorFaultChild\.Run|ClientTest\.FailedWaitForDataIsTheSocketErrorNotATimeOut)$')
-  else
-    # By default the tests that passed in both whole runs there, each
-    # ending without a skip: where the module of a code address is found and named,
-    # the fault handlers' installation and removal, the stack overflow (which
-    # 64-bit Wine cannot show), the hidden window's messages.
-    # WINDOWS_QEMU_UNIT_SUITE=all runs the whole suite.
-    win32_selection=(-R '^(ModuleBaseNameTest|FindCodeModuleTest|ProcessorFaultHandlersTest\.(StackOverflow|OneInstallation|Removal)|WindowingTest)')
-  fi
-fi
 run cmake -S . -B "$out/win32" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWARNINGS_AS_ERRORS=ON \
   -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake -DBUILD_TESTING=$win32_testing \
-  -DWINE_PROGRAM="$win32_wine"
+  -DWINE_PROGRAM="$wine32"
 run cmake --build "$out/win32" -j "$jobs"
 
 # The zip for Windows: the program, a README for Windows and the licence in
@@ -308,12 +221,12 @@ if [[ $mode == 32 ]]; then
   (
     export WINEPREFIX=$PWD/$out/wine32
     start_wine_session "$WINEPREFIX" win32 "$wine32"
-    run_unit_suite win32 "${win32_selection[@]}"
+    run_unit_suite win32
     check_program_alone "$unpacked/$name/status-monitor.exe" "$wine32"
     run_end_to_end '^Wine|^WindowsMonitorLog/'
   )
   end_wine_servers
-  echo "windows: 32-bit mode ($how): 32-bit and 64-bit tests passed" \
+  echo "windows: 32-bit mode: 32-bit and 64-bit tests passed" \
     "in $((SECONDS - stage_start)) s" >&2
 else
   echo "windows: 64-bit mode: 64-bit tests passed, 32-bit build and zip made" \
