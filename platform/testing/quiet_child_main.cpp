@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/testing/self_child_win32.h"
+#include "platform/testing/thread_start_wait_win32.h"
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
@@ -13,5 +14,7 @@ int main(int argc, char** argv) {
     ::testing::TestEventListeners& listeners = ::testing::UnitTest::GetInstance()->listeners();
     delete listeners.Release(listeners.default_result_printer());
   }
-  return RUN_ALL_TESTS();
+  int result = RUN_ALL_TESTS();
+  WaitForThreadsStillStarting();
+  return result;
 }
