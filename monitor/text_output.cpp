@@ -6,6 +6,21 @@
 #include "platform/never_destroyed.h"
 #include "runtime/runtime_errors.h"
 
+namespace {
+
+// The bytes of the UTF-8 character that `byte` starts (a cut of a journal
+// line keeps them together: journalctl hides a line with a broken character
+// as binary data); 1 for every other byte, so that text in another encoding
+// is cut anywhere.
+std::size_t Utf8CharacterLength(unsigned char byte) {
+  if (byte >= 0xC2 && byte <= 0xDF) return 2;
+  if (byte >= 0xE0 && byte <= 0xEF) return 3;
+  if (byte >= 0xF0 && byte <= 0xF4) return 4;
+  return 1;
+}
+
+}  // namespace
+
 void TextOutput::Write(std::string_view text, LineLevel level) {
   Append(text, level);
   EndStatement();
@@ -93,11 +108,7 @@ void TextOutput::AppendJournalLines(std::string_view text, LineLevel level) {
   for (char byte : text) {
     // Every line starts with the level of the statement that starts it, an
     // empty one too.
-    if (!line_open_) {
-      const char prefix[] = {'<', static_cast<char>(level), '>'};
-      AppendExact(std::string_view(prefix, sizeof prefix));
-      line_open_ = true;
-    }
+    if (!line_open_) StartJournalLine(level);
     if (byte == '\n') {
       EndJournalLine();
       continue;
@@ -112,9 +123,32 @@ void TextOutput::AppendJournalLines(std::string_view text, LineLevel level) {
     } else if (JournalTakesAsBinary(value)) {
       AppendCaret(value);
     } else {
-      AppendExact(std::string_view(&byte, 1));
+      AppendToJournalLine(std::string_view(&byte, 1), Utf8CharacterLength(value));
     }
   }
+}
+
+void TextOutput::StartJournalLine(LineLevel level) {
+  const char prefix[] = {'<', static_cast<char>(level), '>'};
+  AppendExact(std::string_view(prefix, sizeof prefix));
+  line_open_ = true;
+  line_level_ = level;
+  line_length_ = sizeof prefix;
+}
+
+void TextOutput::AppendToJournalLine(std::string_view text, std::size_t kept_together) {
+  // Cut before bytes that would not fit with the line feed, rather than let
+  // the journal cut after LineMax bytes: it would read a level from the
+  // server's bytes that follow the cut. Cut lazily, at the first byte that
+  // does not fit, so that a line of exactly the bound is not followed by an
+  // empty piece.
+  if (line_length_ + kept_together + 1 > kJournalLineMax) {
+    const LineLevel level = line_level_;
+    EndJournalLine();
+    StartJournalLine(level);
+  }
+  AppendExact(text);
+  line_length_ += text.size();
 }
 
 void TextOutput::EndJournalLine() {
@@ -128,7 +162,12 @@ void TextOutput::EndJournalLine() {
 void TextOutput::AppendCaret(unsigned char byte) {
   char caret[kCaretNotationSize];
   CaretNotation(byte, caret);
-  AppendExact(std::string_view(caret, kCaretNotationSize));
+  const std::string_view shown(caret, kCaretNotationSize);
+  if (reader_ == StreamReader::kJournal) {
+    AppendToJournalLine(shown, shown.size());
+  } else {
+    AppendExact(shown);
+  }
 }
 
 void TextOutput::AppendExact(std::string_view text) {

@@ -29,16 +29,21 @@ enum class LineLevel : char {
 ///   would act on (see control_bytes.h) is written in caret notation,
 ///   whichever statement writes it: the echo, a report's values, an error's
 ///   message.
-/// - Journal: whole lines, each written out when its line feed is written
-///   (in pieces of kJournalBufferSize when longer); lines end in LF alone
-///   (the CR of a CR LF is dropped); each line starts with the "<N>" prefix of
-///   the statement that started it, so no byte of a line can choose its
-///   level; control bytes the journal would take for binary data are written
-///   in caret notation (a CR that ends no line too). A line that the echo
-///   left open is ended before a line of text, so that the text starts a line
-///   with its own level; an empty line only ends it, as it does elsewhere.
-///   The start of a line whose end has not come yet stays in the buffer
-///   until WriteOutOpenLine or Flush writes it out.
+/// - Journal: whole lines, each written out when its line feed is written;
+///   lines end in LF alone (the CR of a CR LF is dropped); each line starts
+///   with the "<N>" prefix of the statement that started it, so no byte of a
+///   line can choose its level; control bytes the journal would take for
+///   binary data are written in caret notation (a CR that ends no line too).
+///   No line is longer than kJournalLineMax: a longer one is ended with LF
+///   where the next byte would pass the bound and goes on in a line of its
+///   own with the same prefix, so that the journal never cuts a line itself
+///   (it would read the rest's first bytes as a level). The cut never splits
+///   a caret notation or a UTF-8 character; the pieces without their prefixes
+///   and inserted LFs are the line. A line that the echo left open is ended
+///   before a line of text, so that the text starts a line with its own
+///   level; an empty line only ends it, as it does elsewhere. The start of a
+///   line whose end has not come yet stays in the buffer until
+///   WriteOutOpenLine or Flush writes it out.
 ///
 /// A failed open or write raises EInOutError at the statement that wrote, with
 /// the sink's I/O error number; the buffered bytes whose write failed are
@@ -49,9 +54,11 @@ enum class LineLevel : char {
 class TextOutput {
  public:
   static constexpr std::size_t kBufferSize = 128;
-  /// The buffer's size for the journal: a line up to this long (prefix and
-  /// line feed included) goes in one write, a longer one in pieces this long.
-  static constexpr std::size_t kJournalBufferSize = 4096;
+  /// The longest line the journal gets, its prefix and line feed included.
+  /// The journal cuts a line only past its LineMax (48 KiB unless the
+  /// administrator lowers it), so a line this short stays whole. It is also
+  /// the buffer's size for the journal: a line goes in one write.
+  static constexpr std::size_t kJournalLineMax = 4096;
 
   /// `sink` must outlive this object.
   explicit TextOutput(ConsoleSink& sink) : sink_(sink) {}
@@ -99,9 +106,11 @@ class TextOutput {
   void AppendJournalLines(std::string_view text, LineLevel level);
   void AppendExact(std::string_view text);
   void AppendCaret(unsigned char byte);
+  void StartJournalLine(LineLevel level);
+  void AppendToJournalLine(std::string_view text, std::size_t kept_together);
   // The part of buffer_ in use: a whole line for the journal, a block otherwise.
   std::size_t Capacity() const {
-    return reader_ == StreamReader::kJournal ? kJournalBufferSize : kBufferSize;
+    return reader_ == StreamReader::kJournal ? kJournalLineMax : kBufferSize;
   }
   void EndJournalLine();
   void EndStatement();
@@ -115,7 +124,11 @@ class TextOutput {
   // and a CR came last whose fate (line end or not) the next byte decides.
   bool line_open_ = false;
   bool carriage_return_held_ = false;
-  std::array<char, kJournalBufferSize> buffer_;
+  // Journal only: the open line's level, and its length so far (prefix
+  // included, written out or not), for the cut at kJournalLineMax.
+  LineLevel line_level_ = LineLevel::kInfo;
+  std::size_t line_length_ = 0;
+  std::array<char, kJournalLineMax> buffer_;
   std::size_t used_ = 0;
 };
 

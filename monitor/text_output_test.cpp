@@ -329,9 +329,9 @@ TEST(TextOutputTest, JournalGetsEachLineInOneWriteWithItsLevel) {
       {"a line longer than a file's block still goes in one write",
        {Echo(std::string(200, 'x') + "\r\n")},
        {"<7>" + std::string(200, 'x') + "\n"}},
-      {"a line longer than the buffer goes in pieces, the prefix once",
+      {"a line longer than the bound goes on in a line of its own, at the same level",
        {Echo(std::string(5000, 'x') + "\r\n")},
-       {"<7>" + std::string(4093, 'x'), std::string(907, 'x') + "\n"}},
+       {"<7>" + std::string(4092, 'x') + "\n", "<7>" + std::string(908, 'x') + "\n"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -181,7 +181,9 @@ std::string HelpText(const MonitorSettings& built_in) {
 
 std::string VersionText() { return std::string(kProgramName) + " " + kProgramVersion + "\n"; }
 
-std::string BadArgumentsText(const std::string& problem) {
-  return std::string(kProgramName) + ": " + problem + "\n" + kUsage +
+std::string BadArgumentsText(const std::string& problem, bool for_journal) {
+  // The problem is one line: Quoted shows every control byte, a line feed too.
+  const std::string level = for_journal ? "<3>" : "";
+  return level + kProgramName + ": " + problem + "\n" + level + kUsage + level +
          "Try 'status-monitor --help' for more information.\n";
 }

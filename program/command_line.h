@@ -35,8 +35,11 @@ std::string HelpText(const MonitorSettings& built_in);
 std::string VersionText();
 
 /// What a bad command line prints on standard error: the problem and how to
-/// use the program, each line ending in LF.
-std::string BadArgumentsText(const std::string& problem);
+/// use the program, each line ending in LF. For the journal's stream
+/// (`for_journal`) each line starts with the error level "<3>": without it
+/// the journal would file the message as information, and a look at the
+/// failures (journalctl -p err) would miss it.
+std::string BadArgumentsText(const std::string& problem, bool for_journal = false);
 
 /// The exit code after bad arguments, as GNU programs use it.
 inline constexpr int kBadArgumentsExitCode = 2;

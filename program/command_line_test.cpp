@@ -133,6 +133,13 @@ TEST(CommandLineTest, TextsNameTheProgramAndTheBuiltInServer) {
       "Usage: status-monitor [--help] [--version] [HOST[:PORT]]\n"
       "Try 'status-monitor --help' for more information.\n",
       BadArgumentsText("unknown option '-x'"));
+  // The journal's stream: every line an error line.
+  EXPECT_EQ(
+      "<3>status-monitor: the host 'a\\x0ab' is neither a host name (letters, digits, '-' in "
+      "labels separated by '.') nor an IPv4 address\n"
+      "<3>Usage: status-monitor [--help] [--version] [HOST[:PORT]]\n"
+      "<3>Try 'status-monitor --help' for more information.\n",
+      BadArgumentsText(ReadCommandLine({"a\nb"}, BuiltIn()).problem, /*for_journal=*/true));
   EXPECT_EQ(std::string("status-monitor ") + kProgramVersion + "\n", VersionText());
 }
 

@@ -8,6 +8,7 @@
 
 #include "monitor/run_monitor.h"
 #include "platform/code_address.h"
+#include "platform/console.h"
 #include "program/command_line.h"
 #include "program/process_end.h"
 #include "program/program_modules.h"
@@ -24,6 +25,13 @@ void Print(std::FILE* stream, const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Who reads standard error is known first: under the service manager a
+  // bad command line (a bad instance name) must reach the journal as an
+  // error, not at the journal's default level.
+  ConsoleSink& error_stream = StandardStreamSink(StandardStream::kError);
+  const bool errors_to_journal =
+      error_stream.Open() == 0 && error_stream.Reader() == StreamReader::kJournal;
+
   // The command line is read before anything starts: a bad one ends the
   // program with nothing on standard output, --help and --version with only
   // their text.
@@ -32,7 +40,7 @@ int main(int argc, char** argv) {
   const CommandLine command_line = ReadCommandLine(arguments, built_in);
   switch (command_line.action) {
     case CommandLine::Action::kBadArguments:
-      Print(stderr, BadArgumentsText(command_line.problem));
+      Print(stderr, BadArgumentsText(command_line.problem, errors_to_journal));
       return kBadArgumentsExitCode;
     case CommandLine::Action::kHelp:
       Print(stdout, HelpText(built_in));

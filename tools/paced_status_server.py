@@ -10,6 +10,12 @@ read, but nothing more is sent. Each record is logged on standard output as
 kernel (one send), so that the stage can time the journal against it; its
 text is logged as "record ID TEXT". SIGTERM closes every connection and
 ends the server.
+
+An optional fifth argument, "long", makes every record one line far longer
+than the journal's default LineMax, with a 60,000-byte <Temp> value: at each
+point where the journal would cut such a line itself (were it given whole),
+the bytes that follow look like a level prefix ("<0>", "<3>"), so that a cut
+there would let the server choose the level of what follows.
 """
 
 import selectors
@@ -25,8 +31,27 @@ def record(record_id):
             "<Version>3.4.1</Version><State>s%d</State></StatusChange>" % (record_id, record_id))
 
 
+# journald's default LineMax: where it cuts a line that has no end yet,
+# counting the level prefix ("<7>") the monitor writes first.
+LINE_MAX = 48 * 1024
+LONG_VALUE_SIZE = 60000
+
+
+def long_record(record_id):
+    head = "<StatusChange>"
+    first_mark, second_mark = "<0>INJECTED ", "<3>INJECTED "
+    echo = (head + "A" * (LINE_MAX - len("<7>") - len(head)) + first_mark +
+            "B" * (LINE_MAX - len(first_mark)) + second_mark)
+    value_head = "T" * (LINE_MAX - len("<6>TEMP: ")) + second_mark
+    value = value_head + "T" * (LONG_VALUE_SIZE - len(value_head))
+    return (echo + "<LogRec.SyslogID>%d</LogRec.SyslogID><Event>Heartbeat</Event>"
+            "<DateTime>2026-12-10T05:31:07Z</DateTime><Version>3.4.1</Version>"
+            "<Temp>%s</Temp><State>s%d</State></StatusChange>" % (record_id, value, record_id))
+
+
 def main():
     port, first_id, count, pace = int(sys.argv[1]), int(sys.argv[2]), int(sys.argv[3]), float(sys.argv[4])
+    make_record = long_record if sys.argv[5:] == ["long"] else record
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
     listener = socket.create_server(("127.0.0.1", port))
     selector = selectors.DefaultSelector()
@@ -58,7 +83,7 @@ def main():
                 waiting.append(connection)
         if waiting and next_id < first_id + count and time.monotonic() >= last_sent + pace:
             connection = waiting.pop(0)
-            text = record(next_id)
+            text = make_record(next_id)
             sent_at = time.time()
             connection.sendall(text.encode())
             last_sent = time.monotonic()

@@ -59,6 +59,36 @@ TEST(CommandLineTest, BadArgumentsEndWithTwoAndTheUsageOnStandardError) {
   }
 }
 
+// Under the service manager standard error is the journal's stream (standard
+// output's, shared): each line of the problem and the usage is an error line.
+// With only standard output in the journal, standard error is a file like any
+// other and gets the plain text.
+TEST(CommandLineTest, BadArgumentsReachTheJournalAsErrors) {
+  const std::string plain =
+      "status-monitor: the host 'bad_host' is neither a host name (letters, digits, '-' in labels "
+      "separated by '.') nor an IPv4 address\n" +
+      kUsageLine + "Try 'status-monitor --help' for more information.\n";
+  std::string as_errors;
+  for (std::size_t start = 0; start < plain.size();) {
+    std::size_t end = plain.find('\n', start) + 1;
+    as_errors += "<3>" + plain.substr(start, end - start);
+    start = end;
+  }
+
+  ChildProcess both({"/bin/sh", "-c", "exec \"$0\" bad_host 2>&1", kProgram}, StdoutTo::kJournal);
+  ASSERT_TRUE(both.WaitForExit(10s));
+  EXPECT_EQ(2, both.ExitCode());
+  std::string journal;
+  for (const ChildProcess::Write& write : both.Writes()) journal += write.bytes;
+  EXPECT_EQ(as_errors, journal);
+
+  ChildProcess output_only(Argv({"bad_host"}), StdoutTo::kJournal);
+  ASSERT_TRUE(output_only.WaitForExit(10s));
+  EXPECT_EQ(2, output_only.ExitCode());
+  EXPECT_TRUE(output_only.Writes().empty());
+  EXPECT_EQ(plain, output_only.ErrorOutput());
+}
+
 TEST(CommandLineTest, HelpAndVersionPrintOnStandardOutputAndEnd) {
   const struct {
     const char* option;

@@ -179,5 +179,62 @@ TEST(LogReadersTest, JournalGetsWholeLinesWithTheirLevelsAtOnce) {
   EXPECT_LT(arrived[15].arrival - arrived[9].arrival, 500ms);
 }
 
+// A server line and a report value far longer than the journal's line
+// bound, with level prefixes of the server's just where the monitor cuts
+// them, sent in pieces so that the open line goes out before each wait: no
+// line the journal gets is longer than the bound, every piece carries the
+// level of the line it belongs to, and the pieces joined are the line.
+TEST(LogReadersTest, JournalGetsLongLinesInPiecesWithinTheBound) {
+  constexpr size_t kBound = 4096;           // TextOutput::kJournalLineMax
+  constexpr size_t kMostText = kBound - 4;  // less "<N>" and LF
+  const std::string value =
+      std::string(kMostText - 7, 'T') + "<3>INJECTED" + std::string(9000, 'T');  // after "STATE: "
+  const std::string record = "<StatusChange>" + std::string(kMostText - 14, 'A') + "<0>INJECTED" +
+                             std::string(10000, 'B') +
+                             "<LogRec.SyslogID>88</LogRec.SyslogID><State>" + value +
+                             "</State></StatusChange>";
+  ScriptedServer server(MONITOR_E2E_PORT,
+                        {{Expect(kGet), SendInPieces(record, 1500, 5ms), Expect(kGet), Close()}});
+  ChildProcess monitor({MONITOR_E2E_PATH}, StdoutTo::kJournal);
+  std::string written;
+  monitor.WaitFor(
+      [&](const std::string&) {
+        written.clear();
+        for (const ChildProcess::Write& write : monitor.Writes()) written += write.bytes;
+        return written.find(" Disconnected\n") != std::string::npos;
+      },
+      30s);
+  monitor.Stop(SIGINT);
+
+  struct Line {
+    std::string level, text;
+  };
+  std::vector<Line> lines;
+  for (size_t start = 0; start < written.size();) {
+    const size_t end = written.find('\n', start);
+    ASSERT_NE(std::string::npos, end) << "an unfinished line";
+    EXPECT_LE(end + 1 - start, kBound) << written.substr(start, 40);
+    lines.push_back({written.substr(start, 3), written.substr(start + 3, end - start - 3)});
+    start = end + 1;
+  }
+  std::string echo, state;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i].level == "<7>") echo += lines[i].text;
+    if (lines[i].text.rfind("STATE: ", 0) == 0) {
+      // The value's pieces: full ones, then the one that ends it.
+      for (size_t j = i; j < lines.size() && lines[j].level == "<6>"; ++j) {
+        state += lines[j].text;
+        if (lines[j].text.size() < kMostText) break;
+      }
+    }
+    if (lines[i].text.find("INJECTED") != std::string::npos) {
+      EXPECT_TRUE(lines[i].level == "<7>" || lines[i].level == "<6>") << lines[i].level;
+    }
+  }
+  EXPECT_EQ(record, echo);
+  EXPECT_EQ("STATE: " + value, state);
+  EXPECT_EQ(Problems(server), "");
+}
+
 }  // namespace
 }  // namespace e2e

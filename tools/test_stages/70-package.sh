@@ -10,7 +10,8 @@
 #      score at most 1.5; the manual page found by man;
 #   5. the installed /usr/bin/status-monitor, as an unprivileged user, against
 #      the demo status server for a few seconds: its log checked;
-#   6. dpkg --purge, then nothing of the package left on the machine.
+#   6. an instance of the template enabled, dpkg --purge, then nothing of the
+#      package left on the machine, the instance's link neither.
 # Needs root (dpkg). Refuses to run when a status-monitor package is already
 # installed, rather than replace and purge it.
 set -euo pipefail
@@ -147,6 +148,10 @@ if ! head -c 22 "$log" | cmp -s - <(printf 'Version: 15.2.23.6\r\n\r\n') ||
 fi
 
 # --- 6. dpkg --purge ----------------------------------------------------------
+# An instance of the template enabled as an operator enables it (no systemd
+# runs here: systemctl makes the link alone): the purge must take it too.
+run systemctl enable "status-monitor@localhost:$port.service"
+[[ -L /etc/systemd/system/multi-user.target.wants/status-monitor@localhost:$port.service ]]
 run dpkg --purge status-monitor
 installed=
 if dpkg-query -W status-monitor >/dev/null 2>&1; then

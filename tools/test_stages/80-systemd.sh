@@ -14,10 +14,19 @@
 #   6. `systemctl kill -s KILL`: systemd starts it again within 7 s;
 #   7. `systemctl stop` in the middle of a stream: no line of the monitor's
 #      journal is a fragment;
-#   8. two instances of status-monitor@.service against two servers at once,
-#      each with its own lines; an instance with a bad name fails at once,
-#      the usage in its journal, and is not restarted;
-#   9. dpkg --purge stops the instances that still run.
+#   8. two instances of status-monitor@.service against two servers at once
+#      (one of them enabled), each with its own lines; an instance with a bad
+#      name fails at once, the message and usage in its journal at level err,
+#      and is not restarted;
+#   9. a server whose lines are longer than journald's LineMax, with level
+#      prefixes where journald would cut them: every piece of the echo at
+#      level 7, of a 60 KB report value at 6, none longer than the monitor's
+#      bound, the pieces joined are the line, nothing in -p err;
+#  10. systemd-journal-remote on loopback, systemd-journal-upload sending to
+#      it: the monitor's entries arrive with their levels, the long-line
+#      pieces too, and -p err on the remote journal shows the failures;
+#  11. dpkg --purge stops the instances that still run, and leaves neither
+#      the link of the enabled one nor a failed unit.
 # Prints the figures: latency from send to journal, restart time, exposure.
 #
 # The root file system. debootstrap would take 5 to 6 minutes and a mirror;
@@ -47,6 +56,8 @@ build="build-package"
 built_in_port=47838 # the package stage's build; status-monitor.service's server
 port_b=47839
 port_c=47840
+port_d=47841
+remote_port=19532 # systemd-journal-remote's own
 max_exposure=1.5
 max_latency_s=1.0
 max_restart_s=7
@@ -213,10 +224,11 @@ echo "systemd: verify clean; exposure status-monitor.service $exposure_plain," \
 # --- 4. reports reach the journal at once -------------------------------------------
 # server NAME PORT FIRST_ID COUNT PACE: a paced status server as a unit of its
 # own, its log in $ci/NAME.log; waits until it listens.
+# An optional sixth argument is the records' shape ("long").
 server() {
   in_container systemd-run --quiet --unit="status-server-$1" \
     --property=StandardOutput="file:$ci/$1.log" \
-    /usr/bin/python3 "$ci/paced_status_server.py" "$2" "$3" "$4" "$5"
+    /usr/bin/python3 "$ci/paced_status_server.py" "$2" "$3" "$4" "$5" "${@:6}"
   for _ in $(seq 100); do
     in_container ss -Hltn "sport = :$2" | grep -q LISTEN && return 0
     sleep 0.1
@@ -366,7 +378,9 @@ in_container systemctl stop status-server-a2.service
 # --- 8. template instances ---------------------------------------------------------------
 server b "$port_b" 2001 100000 0.3
 server c "$port_c" 3001 100000 0.3
-run in_container systemctl start "$instance_b" "$instance_c"
+# One enabled, as an operator makes it last: the purge must take its link.
+run in_container systemctl enable --now "$instance_b"
+run in_container systemctl start "$instance_c"
 own_lines() { # INSTANCE HOST FIRST_ID: its reports are its server's, and enough
   local log
   for _ in $(seq 200); do
@@ -401,21 +415,184 @@ for bad in 'localhost:0' 'bad_host' 'localhost:80:81'; do
   sleep 1 # longer than nothing, shorter than RestartSec: a restart would show
   [[ $(in_container systemctl show -P NRestarts "$unit") == 0 ]] || fail "$unit was restarted"
   [[ $(in_container systemctl show -P ExecMainStatus "$unit") == 2 ]] || fail "$unit: exit code not 2"
-  log=$(in_container journalctl --no-pager -u "$unit" -o cat)
+  # Among the failures: the message and the usage are at level err.
+  log=$(in_container journalctl --no-pager -u "$unit" -p err -o cat)
   if ! grep -q '^status-monitor: ' <<<"$log" || ! grep -q '^Usage: status-monitor ' <<<"$log"; then
-    fail "$unit: no usage message in its journal: $log"
+    fail "$unit: no message and usage in journalctl -p err: $log"
   fi
 done
 echo "systemd: bad instance names fail at start, not restarted; systemctl status shows:" >&2
 in_container systemctl status --no-pager --lines=5 'status-monitor@localhost:0.service' >&2 || true
 
-# Removing the package stops every instance that still runs.
-[[ $(in_container systemctl is-active "$instance_b" "$instance_c" | sort -u) == active ]] ||
+# --- 9. lines longer than journald's LineMax ----------------------------------------
+instance_d="status-monitor@127.0.0.1:$port_d.service"
+records_d=2
+server d "$port_d" 4001 "$records_d" 0.3 long
+run in_container systemctl start "$instance_d"
+wait_sent d "$records_d" 30
+for _ in $(seq 100); do
+  in_container journalctl --no-pager -u "$instance_d" -o cat | grep -q "^STATE: s$((4000 + records_d))\$" &&
+    break
+  sleep 0.1
+done
+# journalctl -o json leaves out a field of 4096 bytes or more unless --all:
+# with --all a piece too long shows as what it is.
+journal_json --all -u "$instance_d" | python3 -c '
+import json, sys
+bound = 4096 - len("<N>") - 1  # the longest message: the line less prefix and LF
+records = {}
+for line in open(sys.argv[1]):
+    if line.startswith("record "):
+        _, record_id, text = line.rstrip("\n").split(" ", 2)
+        records[int(record_id)] = text
+entries = []
+for line in sys.stdin:
+    entry = json.loads(line)
+    message = entry.get("MESSAGE")
+    if not isinstance(message, str):
+        sys.exit("an entry that is not text: %r" % (str(message)[:80],))
+    entries.append((int(entry["PRIORITY"]), message))
+problems = ["%d bytes at level %d: %r..." % (len(m), p, m[:30]) for p, m in entries if len(m) > bound]
+problems += ["level %d: %r..." % (p, m[:30]) for p, m in entries if p <= 3]
+# The pieces of one line: from the entry that starts it to the one that ends it.
+def pieces(start, end, level):
+    found, current = [], None
+    for p, m in entries:
+        if current is None and m.startswith(start):
+            current = []
+        if current is None:
+            continue
+        if p != level:
+            problems.append("a piece at level %d, not %d: %r..." % (p, level, m[:30]))
+        current.append((p, m))
+        if end(m):
+            found.append(current)
+            current = None
+    return found
+echoes = pieces("<StatusChange>", lambda m: m.endswith("</StatusChange>"), 7)
+# A value piece shorter than the bound is the last (the value holds no UTF-8
+# character or control byte that would end a piece early).
+values = pieces("TEMP: ", lambda m: len(m) < bound, 6)
+def shape(run):  # the entries as "PRIORITY:length", repeats counted
+    out = []
+    for p, m in run:
+        item = "%d:%d" % (p, len(m))
+        if out and out[-1][0] == item:
+            out[-1][1] += 1
+        else:
+            out.append([item, 1])
+    return " ".join(i if n == 1 else "%s x%d" % (i, n) for i, n in out)
+if len(echoes) != len(records) or len(values) != len(records):
+    problems.append("%d echoes and %d values for %d records" % (len(echoes), len(values), len(records)))
+for (record_id, text), echo, value in zip(sorted(records.items()), echoes, values):
+    if "".join(m for _, m in echo) != text:
+        problems.append("record %d: the echo pieces joined are not the record" % record_id)
+    wanted = "TEMP: " + text.split("<Temp>", 1)[1].split("</Temp>", 1)[0]
+    if "".join(m for _, m in value) != wanted:
+        problems.append("record %d: the value pieces joined are not the value" % record_id)
+    print("systemd: record %d (%d bytes), echo entries %s" % (record_id, len(text), shape(echo)),
+          file=sys.stderr)
+    print("systemd: record %d, TEMP value entries %s" % (record_id, shape(value)), file=sys.stderr)
+if problems:
+    sys.exit("\n".join(problems[:20]))
+print("systemd: %d entries of %s, the longest %d bytes (bound %d), none at err or above" %
+      (len(entries), sys.argv[2], max(len(m) for _, m in entries), bound), file=sys.stderr)
+' "$root$ci/d.log" "$instance_d" || fail "$instance_d: the long lines are not cut as they should be"
+errors=$(in_container journalctl --no-pager -u "$instance_d" -p err -o cat)
+[[ -z $errors ]] || fail "$instance_d: journalctl -p err shows: ${errors:0:300}"
+
+# --- 10. to a central journal -----------------------------------------------------
+# Plain HTTP on loopback (a real network would use HTTPS and the keys that
+# journal-remote.conf and journal-upload.conf name): the socket on loopback
+# only, the sink told to speak HTTP on it, the uploader sent there. All of it
+# in the container's own /etc, the stage's tmpfs.
+mkdir -p "$root/etc/systemd/system/systemd-journal-remote.socket.d" \
+  "$root/etc/systemd/system/systemd-journal-remote.service.d"
+printf '[Socket]\nListenStream=\nListenStream=127.0.0.1:%s\n' "$remote_port" \
+  >"$root/etc/systemd/system/systemd-journal-remote.socket.d/loopback.conf"
+printf '[Service]\nExecStart=\nExecStart=%s\n' \
+  "/lib/systemd/systemd-journal-remote --listen-http=-3 --output=/var/log/journal/remote/" \
+  >"$root/etc/systemd/system/systemd-journal-remote.service.d/http.conf"
+printf '[Upload]\nURL=http://127.0.0.1:%s\n' "$remote_port" >"$root/etc/systemd/journal-upload.conf"
+in_container systemctl daemon-reload
+run in_container systemctl start systemd-journal-remote.socket systemd-journal-upload.service
+remote_files='/var/log/journal/remote/*.journal' # journalctl --file expands it
+# UNIT's entries as [PRIORITY, MESSAGE], one a line, from the local journal
+# or the remote one; more options (-p err) after the unit.
+entries_of() { # local|remote UNIT [OPTION...]
+  local where=$1 unit=$2
+  shift 2
+  local files=()
+  [[ $where == remote ]] && files=(--file="$remote_files")
+  in_container journalctl --no-pager -o json --all "${files[@]}" -u "$unit" "$@" 2>/dev/null |
+    python3 -c '
+import json, sys
+for line in sys.stdin:
+    entry = json.loads(line)
+    print(json.dumps([entry.get("PRIORITY"), entry.get("MESSAGE")]))
+'
+}
+# The remote journal must hold what the local one holds, in the same order:
+# the whole of status-monitor.service (stopped since step 7), and of the
+# instance with the long lines what it had logged when this began.
+for unit in status-monitor.service "$instance_d"; do
+  here=$(entries_of local "$unit")
+  count=$(grep -c . <<<"$here")
+  there=
+  for _ in $(seq 300); do
+    there=$(entries_of remote "$unit" || true)
+    (($(grep -c . <<<"$there") >= count)) && break
+    sleep 0.2
+  done
+  [[ $(head -n "$count" <<<"$there") == "$here" ]] ||
+    fail "$unit: the remote journal has $(grep -c . <<<"$there") entries, not the $count of the local one as they are"
+  echo "systemd: $unit: its $count entries in the remote journal, levels and all" >&2
+done
+here=$(entries_of local status-monitor.service -p err)
+there=$(entries_of remote status-monitor.service -p err)
+[[ -n $here && $here == "$there" ]] ||
+  fail "journalctl -p err on the remote journal does not show the failures the local one shows"
+remote_errors=$(in_container journalctl --no-pager --file="$remote_files" -u status-monitor.service \
+  -p err -o cat)
+if grep -Evq "$failure_line" <<<"$remote_errors"; then
+  fail "journalctl -p err on the remote journal shows lines that are not failure lines"
+fi
+echo "systemd: journalctl --file (remote) -u status-monitor -p err:" \
+  "$(wc -l <<<"$remote_errors") failure lines, the same as locally" >&2
+remote_long=$(entries_of remote "$instance_d" | python3 -c '
+import json, sys
+levels = {}
+for line in sys.stdin:
+    priority, message = json.loads(line)
+    if isinstance(message, str) and ("AAAA" in message or "BBBB" in message or "TTTT" in message):
+        levels.setdefault(priority, []).append(len(message))
+print(", ".join("level %s: %d pieces, at most %d bytes" % (p, len(n), max(n))
+                for p, n in sorted(levels.items())))
+')
+echo "systemd: the long-line pieces in the remote journal: $remote_long" >&2
+in_container systemctl stop systemd-journal-upload.service systemd-journal-remote.socket \
+  systemd-journal-remote.service
+
+# --- 11. dpkg --purge ----------------------------------------------------------------
+# Removing the package stops every instance that still runs, and a purge
+# leaves neither the enabled instance's link nor a failed unit behind.
+[[ $(in_container systemctl is-active "$instance_b" "$instance_c" "$instance_d" | sort -u) == active ]] ||
   fail "the template instances ended by themselves"
+[[ -L "$root/etc/systemd/system/multi-user.target.wants/$instance_b" ]] ||
+  fail "enabling $instance_b made no link"
+[[ -n $(in_container systemctl list-units --no-legend --plain --state=failed 'status-monitor@*.service') ]] ||
+  fail "no failed instance before the purge: the check after it would prove nothing"
 run in_container dpkg --purge status-monitor
 left=$(in_container systemctl list-units --no-legend --plain --state=active \
   status-monitor.service 'status-monitor@*.service')
 [[ -z $left ]] || fail "still running after dpkg --purge: $left"
+links=$(find "$root/etc/systemd/system" -name 'status-monitor*' 2>/dev/null || true)
+[[ -z $links ]] || fail "left under /etc/systemd/system after dpkg --purge: $links"
+failed=$(in_container systemctl list-units --all --no-legend --plain --state=failed \
+  status-monitor.service 'status-monitor@*.service')
+[[ -z $failed ]] || fail "still listed as failed after dpkg --purge: $failed"
+echo "systemd: dpkg --purge left no unit running or failed and no link; units still loaded:" \
+  "$(in_container systemctl list-units --all --no-legend --plain 'status-monitor*' | grep -c . || true)" >&2
 
 echo "systemd: latency at most $max_latency s (last before quiet: $last_latency s)," \
   "restart $restart_s s, exposure $exposure_plain / $exposure_instance," \
