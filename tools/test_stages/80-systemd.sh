@@ -586,13 +586,16 @@ run in_container dpkg --purge status-monitor
 left=$(in_container systemctl list-units --no-legend --plain --state=active \
   status-monitor.service 'status-monitor@*.service')
 [[ -z $left ]] || fail "still running after dpkg --purge: $left"
-links=$(find "$root/etc/systemd/system" -name 'status-monitor*' 2>/dev/null || true)
+links=$(find "$root/etc/systemd/system" \( -name 'status-monitor.service' -o -name 'status-monitor@*' \) \
+  2>/dev/null || true)
 [[ -z $links ]] || fail "left under /etc/systemd/system after dpkg --purge: $links"
 failed=$(in_container systemctl list-units --all --no-legend --plain --state=failed \
   status-monitor.service 'status-monitor@*.service')
 [[ -z $failed ]] || fail "still listed as failed after dpkg --purge: $failed"
-echo "systemd: dpkg --purge left no unit running or failed and no link; units still loaded:" \
-  "$(in_container systemctl list-units --all --no-legend --plain 'status-monitor*' | grep -c . || true)" >&2
+loaded=$(in_container systemctl list-units --all --no-legend --plain \
+  status-monitor.service 'status-monitor@*.service')
+[[ -z $loaded ]] || fail "systemd still knows after dpkg --purge: $loaded"
+echo "systemd: dpkg --purge left no unit running, failed or loaded, and no link" >&2
 
 echo "systemd: latency at most $max_latency s (last before quiet: $last_latency s)," \
   "restart $restart_s s, exposure $exposure_plain / $exposure_instance," \
