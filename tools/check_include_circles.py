@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Finds include circles, and circles closed by calls, among the product's files.
 
-A unit is a header with its implementation files: foo.h, foo.cpp and the
-system-specific foo_posix.cpp / foo_win32.cpp. Unit A depends on unit B when
+A unit is a header with its implementation files: foo.h, foo.cpp, the
+system-specific foo_posix.cpp / foo_win32.cpp, and a foo_part.cpp that has no
+header of its own and includes foo.h first (one class's operations split
+over two files, say). Unit A depends on unit B when
 a file of A includes a header of B. A circle is a set of units that depend on
 each other, directly or through others; the usual way out is a leaf file for
 what they share. Tests, test helpers and the tests' probe programs are not looked at.
@@ -51,9 +53,33 @@ def is_product(path):
     return "/testing/" not in "/" + path
 
 
+# Implementation files that belong to the unit of another stem's header
+# (foo_part.cpp of foo.h): path -> unit, filled by find_parts().
+PARTS = {}
+FIRST_INCLUDE = re.compile(r'^\s*#\s*include\s+([<"])([^">]+)[">]', re.MULTILINE)
+
+
 def unit_of(path):
+    if path in PARTS:
+        return PARTS[path]
     stem = os.path.splitext(path)[0]
     return SYSTEM_SUFFIX.sub("", stem)
+
+
+def find_parts(root, files):
+    """Records each foo_part.cpp without a header of its own whose first include is foo.h."""
+    known = set(files)
+    for path in files:
+        stem, ext = os.path.splitext(path)
+        if ext != ".cpp" or SYSTEM_SUFFIX.sub("", stem) + ".h" in known:
+            continue
+        with open(os.path.join(root, path), encoding="utf-8", errors="replace") as source:
+            first = FIRST_INCLUDE.search(source.read())
+        if first is None or first.group(1) != '"' or first.group(2) not in known:
+            continue
+        header_unit = unit_of(first.group(2))
+        if stem.startswith(header_unit + "_"):
+            PARTS[path] = header_unit
 
 
 def product_files(root):
@@ -243,6 +269,7 @@ def main():
     if not files:
         print(f"check_include_circles: no product files under {root!r}", file=sys.stderr)
         return 2
+    find_parts(root, files)
     includes = dependencies(root, files)
     calls, objects = {}, []
     try:
