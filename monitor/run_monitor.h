@@ -17,19 +17,13 @@ inline constexpr std::int32_t kPauseAfterFailedConnectMs = 2000;
 /// failure of a start-up step, of the connected test at the head of a cycle,
 /// or of a handler itself) or by a raised object not derived from Exception.
 ///
-/// This form runs with the settings the executable was built with and the
-/// real console, clock and pauses. It keeps its client until the process ends.
-/// Defined with the settings, in each executable that
-/// add_status_monitor_settings (monitor/CMakeLists.txt) gives settings to.
-void RunMonitor();
-
-/// The same with given settings and the real console, clock and pauses.
+/// This form runs with the real console, clock and pauses: the program's
+/// main() (program/main.cpp) calls it once, on the main thread, after the
+/// start-up steps, with the settings its command line chose. It keeps its
+/// client until the process ends.
 void RunMonitor(const MonitorSettings& settings);
 
 /// The same over the given services and state; `state` keeps the client and
 /// the rest when the monitor leaves by an error, for a test to look at.
 void RunMonitor(const MonitorSettings& settings, const MonitorServices& services,
                 MonitorState& state);
-
-/// The settings compiled into the executable; defined with RunMonitor().
-MonitorSettings BuiltInMonitorSettings();

@@ -9,6 +9,7 @@
 #include "monitor/run_monitor.h"
 #include "platform/code_address.h"
 #include "platform/console.h"
+#include "program/built_in_settings.h"
 #include "program/command_line.h"
 #include "program/process_end.h"
 #include "program/program_modules.h"

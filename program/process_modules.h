@@ -9,8 +9,8 @@
 #include "program/startup_sequence.h"
 
 // The modules of the program's start-up sequence, other than the CPU-usage
-// probe (cpu_usage_probe.h). The program lists them in main.cpp in their
-// fixed order. None of their steps writes anything.
+// probe (cpu_usage_probe.h). ProgramModules (program_modules.h) holds them in
+// their fixed order. None of their steps writes anything.
 
 /// The runtime core: the standard output, set up closed and opened at its
 /// first write, and the processor-fault handlers of every thread. Until the
