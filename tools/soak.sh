@@ -22,7 +22,8 @@ port=${SOAK_PORT:-47833}
 build=${BUILD_DIR:-$repo/build-soak}
 
 # The monitor is built for this port (its host and port are fixed at build
-# time); the soak driver and the demo server come from the same build.
+# time); the soak driver (tools/soak/soak_driver.cpp) and the demo server
+# come from the same build.
 echo "+ cmake -S $repo -B $build -G Ninja -DSTATUS_SERVER_HOST=localhost -DSTATUS_SERVER_PORT=$port" >&2
 cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" \
   -DSTATUS_SERVER_HOST=localhost -DSTATUS_SERVER_PORT="$port" >/dev/null

@@ -4,7 +4,8 @@
 // monitor must write, stamps masked, and whether the process must still be
 // running afterwards or must have ended with a failure report and exit
 // code 1. A standard output that is closed from the start is the one
-// stdout failure left out here: tests/process_exit_test.cpp covers it.
+// stdout failure left out here: tests/process_exit/process_exit_test.cpp
+// covers it.
 
 #include <netdb.h>
 #include <signal.h>

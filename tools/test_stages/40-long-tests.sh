@@ -3,10 +3,11 @@
 # the monitor's 50 s connect time-out against a listener that never completes
 # a connect and the dead-path cases in network namespaces (about 30 s; root,
 # else skipped with the reason), both ctest label "long", registered only with
-# LONG_TESTS=ON; and a short soak (200 cycles against the misbehaving demo
-# server, at most 120 s) whose descriptors and threads must stay equal and
-# resident memory within 1 MiB. The tests and the soak run side by side, on
-# ports of their own: about 2 minutes after the build on a 2-core machine.
+# LONG_TESTS=ON; and a short soak (tools/soak.sh, its driver in tools/soak/:
+# 200 cycles against the misbehaving demo server, at most 120 s) whose
+# descriptors and threads must stay equal and resident memory within 1 MiB.
+# The tests and the soak run side by side, on ports of their own: about 2
+# minutes after the build on a 2-core machine.
 set -euo pipefail
 # shellcheck source=tools/test_stages/stage_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/stage_lib.sh"

@@ -9,7 +9,7 @@ add_status_monitor_executable(status-monitor-install
 install_status_monitor_program(status-monitor-install
   COMPONENT installed_program_test EXCLUDE_FROM_ALL)
 
-add_executable(installed_program_test ${CMAKE_CURRENT_LIST_DIR}/e2e/installed_program_test.cpp)
+add_executable(installed_program_test ${CMAKE_CURRENT_LIST_DIR}/installed_program_test.cpp)
 target_link_libraries(installed_program_test PRIVATE e2e_harness GTest::gtest_main)
 target_compile_definitions(installed_program_test PRIVATE
   CMAKE_COMMAND_PATH="${CMAKE_COMMAND}"
