@@ -8,12 +8,15 @@
 
 #include "monitor/received_text.h"
 #include "monitor/time_stamp.h"
+#include "monitor/trace_codes.h"
 
 class TApplication;
 class TextOutput;
 class TIdTCPClient;
 
-/// The build-time settings of a monitor.
+/// The settings of a monitor: the status server, which the program's command
+/// line may choose (the built-in one otherwise), and the limits fixed when the
+/// program is built.
 struct MonitorSettings {
   std::string status_server_host;
   std::int32_t status_server_port = 80;
@@ -52,7 +55,7 @@ struct MonitorState {
   /// A connection was made whose loss has not been announced yet.
   bool WasConnected = true;
   /// The last progress point passed; the pass handler prints it.
-  std::int32_t TraceCode = 100;
+  std::int32_t TraceCode = kTraceMakingClient;
   /// The record id of the last complete record.
   std::string LastSyslogID;
 };

@@ -11,6 +11,7 @@
 #include "monitor/application.h"
 #include "monitor/status_record_report.h"
 #include "monitor/text_output.h"
+#include "monitor/trace_codes.h"
 #include "monitor/version.h"
 #include "runtime/exception.h"
 #include "transport/tcp_client.h"
@@ -35,7 +36,7 @@ std::string ErrorText(const Exception& error) {
 // One connect attempt; its handler logs a failure and pauses.
 void AttemptConnect(MonitorState& state, const MonitorServices& services) {
   TIdTCPClient& client = *state.StatusClient;
-  state.TraceCode = 1100;
+  state.TraceCode = kTraceConnecting;
   try {
     client.OpenConnection(kConnectTimeoutMs);
     if (client.IsConnected()) {
@@ -130,13 +131,13 @@ void ReadOneByte(MonitorState& state, const MonitorServices& services) {
 void RunConnectedPass(MonitorState& state, const MonitorServices& services) {
   TIdTCPClient& client = *state.StatusClient;
   try {
-    state.TraceCode = 220;
+    state.TraceCode = kTraceRequesting;
     client.WriteLine("GET " + state.RequestPath);
     services.output->WriteLine(services.Stamp() + " GET " + state.RequestPath, kProgressLevel);
     for (;;) {
-      state.TraceCode = 230;
+      state.TraceCode = kTraceReading;
       ReadOneByte(state, services);
-      state.TraceCode = 240;
+      state.TraceCode = kTraceAfterRead;
       services.application->PumpMessages();
       if (state.ReceivedText.HoldsRecordTerminator()) break;
       if (!client.IsConnected()) break;
@@ -182,18 +183,18 @@ void RunMonitor(const MonitorSettings& settings, const MonitorServices& services
                 MonitorState& state) {
   services.output->WriteLine(std::string("Version: ") + kProgramVersion, kProgressLevel);
   services.output->WriteLine({}, kProgressLevel);
-  state.TraceCode = 100;
+  state.TraceCode = kTraceMakingClient;
   state.StatusClient = std::make_unique<TIdTCPClient>();
-  state.TraceCode = 110;
+  state.TraceCode = kTraceSettingPort;
   state.StatusClient->SetPort(settings.status_server_port);
-  state.TraceCode = 120;
+  state.TraceCode = kTraceSettingHost;
   state.StatusClient->SetHost(settings.status_server_host);
   state.StatusClient->DeadPathTimeoutS = settings.dead_path_timeout_s;
   state.WasConnected = true;
-  state.TraceCode = 200;
+  state.TraceCode = kTraceSettingRequestPath;
   state.RequestPath = "/";
   for (;;) {
-    state.TraceCode = 210;
+    state.TraceCode = kTraceCycleHead;
     if (state.StatusClient->IsConnected()) {
       RunConnectedPass(state, services);
     } else {

@@ -4,6 +4,7 @@
 
 #include "monitor/extract_between.h"
 #include "monitor/text_output.h"
+#include "monitor/trace_codes.h"
 
 namespace {
 
@@ -38,9 +39,9 @@ constexpr LineLevel kReportLevel = LineLevel::kInfo;
 void ReportStatusRecord(MonitorState& state, const MonitorServices& services) {
   std::string_view text = state.ReceivedText.Text();
   TextOutput& out = *services.output;
-  state.TraceCode = 250;
+  state.TraceCode = kTraceTakingRecordId;
   state.LastSyslogID = ExtractBetween(text, "<LogRec.SyslogID>", "</LogRec.SyslogID>");
-  state.TraceCode = 260;
+  state.TraceCode = kTraceWritingReport;
   // Reading stopped right after the terminator, so this usually ends the
   // echoed line rather than showing as an empty one.
   out.WriteLine({}, kReportLevel);

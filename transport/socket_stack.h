@@ -26,8 +26,8 @@ class TIdStack {
   TIdStack(const TIdStack&) = delete;
   TIdStack& operator=(const TIdStack&) = delete;
 
-  // The platform operations, in slot order. Results marked "platform result"
-  // are the library's own: -1 on failure, with the code in SockLastError().
+  // The platform operations. Results marked "platform result" are the
+  // library's own: -1 on failure, with the code in SockLastError().
   virtual void FillLocalAddressList() = 0;
   virtual std::string FirstLocalAddress() = 0;
   /// Still owned by the stack.

@@ -6,6 +6,7 @@
 #include "monitor/run_monitor.h"
 #include "monitor/status_record_report.h"
 #include "monitor/text_output.h"
+#include "monitor/trace_codes.h"
 #include "monitor/version.h"
 #include "runtime/exception.h"
 #include "transport/tcp_client.h"
@@ -18,7 +19,7 @@ std::string ErrorText(const Exception& error) {
 
 void AttemptConnect(MonitorState& state, const MonitorServices& services) {
   TIdTCPClient& client = *state.StatusClient;
-  state.TraceCode = 1100;
+  state.TraceCode = kTraceConnecting;
   try {
     client.OpenConnection(kConnectTimeoutMs);
     if (client.IsConnected()) {
@@ -49,13 +50,13 @@ void ReadOneByte(MonitorState& state, const MonitorServices& services) {
 void RunConnectedPass(MonitorState& state, const MonitorServices& services) {
   TIdTCPClient& client = *state.StatusClient;
   try {
-    state.TraceCode = 220;
+    state.TraceCode = kTraceRequesting;
     client.WriteLine("GET " + state.RequestPath);
     services.output->WriteLine(services.Stamp() + " GET " + state.RequestPath);
     for (;;) {
-      state.TraceCode = 230;
+      state.TraceCode = kTraceReading;
       ReadOneByte(state, services);
-      state.TraceCode = 240;
+      state.TraceCode = kTraceAfterRead;
       services.application->PumpMessages();
       if (state.ReceivedText.HoldsRecordTerminator()) break;
       if (!client.IsConnected()) break;
@@ -80,17 +81,17 @@ void RunByteByByteMonitor(const MonitorSettings& settings, const MonitorServices
                           MonitorState& state) {
   services.output->WriteLine(std::string("Version: ") + kProgramVersion);
   services.output->WriteLine();
-  state.TraceCode = 100;
+  state.TraceCode = kTraceMakingClient;
   state.StatusClient = std::make_unique<TIdTCPClient>();
-  state.TraceCode = 110;
+  state.TraceCode = kTraceSettingPort;
   state.StatusClient->SetPort(settings.status_server_port);
-  state.TraceCode = 120;
+  state.TraceCode = kTraceSettingHost;
   state.StatusClient->SetHost(settings.status_server_host);
   state.WasConnected = true;
-  state.TraceCode = 200;
+  state.TraceCode = kTraceSettingRequestPath;
   state.RequestPath = "/";
   for (;;) {
-    state.TraceCode = 210;
+    state.TraceCode = kTraceCycleHead;
     if (state.StatusClient->IsConnected()) {
       RunConnectedPass(state, services);
     } else {

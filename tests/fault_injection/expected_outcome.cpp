@@ -5,6 +5,9 @@
 #include <optional>
 #include <string>
 
+#include "monitor/run_monitor.h"
+#include "monitor/trace_codes.h"
+
 namespace {
 
 constexpr std::size_t kStampLength = 12;  // "09:05:03.007"
@@ -130,7 +133,7 @@ Judgement JudgeFirstFault(const RunResult& run, const CallFaultPlan& plan, const
   const std::string_view clean_after = std::string_view(clean.log).substr(point.log_size);
   const ExpectedError error = ExpectedErrorOf(run);
   const std::int32_t trace = point.trace_code;
-  const bool in_startup = !point.monitor_made || trace < 210;
+  const bool in_startup = !point.monitor_made || trace < kTraceCycleHead;
   const std::string& call = run.first_failed_socket_call;
   const bool closing_call =
       point.kind == CallKind::kSocket && (call == "shutdown" || call == "close");
@@ -173,9 +176,9 @@ Judgement JudgeFirstFault(const RunResult& run, const CallFaultPlan& plan, const
         StampedLineAt(clean_after, "Error: ") != 0 || clean_after.substr(0, 7) == "Error: ";
     const bool failing_writes =
         point.kind == CallKind::kConsoleWrite || point.kind == CallKind::kAllocation;
-    if (in_startup || trace == 210) {
+    if (in_startup || trace == kTraceCycleHead) {
       // Start-up steps and the cycle head have no handler.
-    } else if (!plan.stays_failed && !(trace == 1100 && in_handler)) {
+    } else if (!plan.stays_failed && !(trace == kTraceConnecting && in_handler)) {
       problem("a fault at trace code " + std::to_string(trace) + " left the monitor");
     } else if (plan.stays_failed && !failing_writes) {
       problem("a " + std::string(CallKindName(point.kind)) + " fault left the monitor");
@@ -208,21 +211,22 @@ Judgement JudgeFirstFault(const RunResult& run, const CallFaultPlan& plan, const
     }
     return judgement;
   }
-  if (in_startup || trace == 210) {
+  if (in_startup || trace == kTraceCycleHead) {
     problem("a fault at trace code " + std::to_string(trace) + " was taken by a handler");
     return judgement;
   }
 
-  if (trace == 1100) {
+  if (trace == kTraceConnecting) {
     judgement.outcome = Outcome::kConnectHandler;
     const std::size_t line = StampedLineAt(after, error_text + "\r\n");
     if (line == 0) {
       expect_after(after, "<stamp>" + error_text + "\r\n", "connect error line");
       return judgement;
     }
-    if (next_pause == nullptr || next_pause->milliseconds != 2000 ||
+    if (next_pause == nullptr || next_pause->milliseconds != kPauseAfterFailedConnectMs ||
         next_pause->log_size != point.log_size + line) {
-      problem("no 2000 ms pause right after the connect error line");
+      problem("no " + std::to_string(kPauseAfterFailedConnectMs) +
+              " ms pause right after the connect error line");
       return judgement;
     }
     // The connection is open after the pause only when the connect itself
@@ -237,7 +241,8 @@ Judgement JudgeFirstFault(const RunResult& run, const CallFaultPlan& plan, const
     return judgement;
   }
 
-  if (trace == 230 && next_pause != nullptr && next_pause->milliseconds == 1000 &&
+  if (trace == kTraceReading && next_pause != nullptr &&
+      next_pause->milliseconds == kPauseAfterFailedReadMs &&
       next_pause->log_size - point.log_size <= 1) {
     judgement.outcome = Outcome::kReadHandler;
     // An echoed byte may precede it: the append of that byte failed.
@@ -269,7 +274,7 @@ Judgement JudgeFirstFault(const RunResult& run, const CallFaultPlan& plan, const
     return judgement;
   }
 
-  if (trace >= 220 && trace <= 260) {
+  if (trace >= kTraceRequesting && trace <= kTraceWritingReport) {
     judgement.outcome = Outcome::kPassHandler;
     const std::string line = error_text + " LogRec.Trace=" + std::to_string(trace) + "\r\n";
     if (!expect_after(after, line, "pass error line")) return judgement;
