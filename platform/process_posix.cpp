@@ -11,7 +11,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
+#include "platform/fault_routines.h"
 #include "platform/fault_text.h"
 #include "runtime/runtime_errors.h"
 
@@ -36,8 +38,6 @@ constexpr std::uintptr_t kStackOverflowReach = std::uintptr_t{64} * 1024;
 constexpr unsigned kFaultMisalignment = 0x80000002u;
 constexpr unsigned kFaultIllegalInstruction = 0xC000001Du;
 
-std::atomic<ProcessorFaultRoutine> g_routine{nullptr};
-std::atomic<FaultDuringReportRoutine> g_during_report{nullptr};
 // The thread that reports a fault (its kernel thread id), 0 while none does.
 std::atomic<pid_t> g_reporting_thread{0};
 // The fault being reported, for the end that its report running out of time
@@ -172,7 +172,9 @@ ProcessorFault DescribeFault(const siginfo_t* info, const FaultContext& context)
 
 // The last resort of a report that can't go on; async-signal-safe.
 [[noreturn]] void EndDuringReport(std::uint8_t number, CodeAddress code_address) {
-  if (FaultDuringReportRoutine routine = g_during_report.load()) routine(number, code_address);
+  if (FaultDuringReportRoutine routine = InstalledDuringReportRoutine()) {
+    routine(number, code_address);
+  }
   _exit(number);
 }
 
@@ -211,7 +213,7 @@ void LeaveToSystem(int signal_number, const siginfo_t* info) {
 
 void OnFaultSignal(int signal_number, siginfo_t* info, void* context) {
   // si_code <= 0: sent by a process (kill, sigqueue, tgkill), not a fault.
-  ProcessorFaultRoutine routine = g_routine.load();
+  ProcessorFaultRoutine routine = InstalledFaultRoutine();
   if (info->si_code <= 0 || routine == nullptr) return LeaveToSystem(signal_number, info);
   FaultContext fault = ReadContext(info, context);
   auto self = static_cast<pid_t>(syscall(SYS_gettid));
@@ -236,18 +238,18 @@ void OnFaultSignal(int signal_number, siginfo_t* info, void* context) {
 }  // namespace
 
 struct ProcessorFaultHandlers::State {
+  // Given back last, once the signals are ours no more.
+  std::optional<FaultRoutineInstallation> routines;
   struct sigaction previous[kFaultSignalCount];
   std::size_t installed = 0;  // leading entries of kFaultSignals now ours
   stack_t previous_stack{};
   bool stack_installed = false;
   void* stack_memory = nullptr;
-  bool owns_routine = false;
 
   ~State() {
     for (std::size_t i = installed; i > 0; --i) {
       sigaction(kFaultSignals[i - 1], &previous[i - 1], nullptr);
     }
-    if (owns_routine) g_routine.store(nullptr);
     if (stack_installed) {
       stack_t current;
       // While a fault is reported the thread runs on this very stack: it can
@@ -267,12 +269,7 @@ ProcessorFaultHandlers::~ProcessorFaultHandlers() = default;
 std::unique_ptr<ProcessorFaultHandlers> ProcessorFaultHandlers::Install(
     ProcessorFaultRoutine routine, FaultDuringReportRoutine during_report) {
   auto state = std::make_unique<State>();  // its destructor undoes what is done
-  ProcessorFaultRoutine none = nullptr;
-  if (routine == nullptr || !g_routine.compare_exchange_strong(none, routine)) {
-    throw Exception("Processor fault handlers are already installed");
-  }
-  state->owns_routine = true;
-  g_during_report.store(during_report);
+  state->routines.emplace(routine, during_report);
   g_reporting_thread.store(0);
 
   void* memory = mmap(nullptr, kAlternateStackSize, PROT_READ | PROT_WRITE,
