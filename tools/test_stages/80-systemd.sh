@@ -29,28 +29,18 @@
 #      the link of the enabled one nor a failed unit.
 # Prints the figures: latency from send to journal, restart time, exposure.
 #
-# The root file system. debootstrap would take 5 to 6 minutes and a mirror;
-# instead the container boots the host's own tree, which the CI has just
-# installed with systemd and everything else the stages need: an overlay
-# whose lower layer is the host's root file system (read-only) and whose
-# upper layer is a tmpfs of the stage's own. Whatever the container writes
-# (the package, its journal, /etc) goes to the tmpfs and is gone when the
-# stage unmounts it; the host's tree is never written. systemd-nspawn's own
-# --volatile=overlay refuses the host's root directory, hence the overlay
-# made here. The container boots a target of the stage's own (the base
-# system only): the services that the host happens to enable are none of the
-# stage's business and would cost time. It has a network of its own (only
-# loopback), so its ports can't meet anything on the host.
-#
-# Driving it. The host's PID 1 is not systemd, so systemd-nspawn runs with
-# --register=no --keep-unit, and every command in the container runs through
-# nsenter into all namespaces of the container's PID 1.
+# The container (a booted systemd on an overlay of the host's own tree, driven
+# through nsenter) is set up and taken down by systemd_container.sh beside
+# this script; the checks of the journal's contents are the Python programs
+# systemd_*.py beside it.
 #
 # Needs root. Cleans up whatever happens: the container is powered off (or
 # killed) and both mounts are removed on every way out.
 set -euo pipefail
 # shellcheck source=tools/test_stages/stage_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/stage_lib.sh"
+# shellcheck source=tools/test_stages/systemd_container.sh
+source tools/test_stages/systemd_container.sh
 
 build="build-package"
 built_in_port=47838 # the package stage's build; status-monitor.service's server
@@ -68,55 +58,6 @@ if ((EUID != 0)); then
   exit 1
 fi
 
-scratch=$(mktemp -d /tmp/status-monitor-systemd.XXXXXX)
-root=$scratch/root
-layers=$scratch/layers
-console=$scratch/console.log
-nspawn_pid=
-leader=
-layers_mounted=
-root_mounted=
-finish() {
-  local status=$?
-  if [[ -n $nspawn_pid ]] && kill -0 "$nspawn_pid" 2>/dev/null; then
-    # The container's PID 1, should it not be known yet.
-    [[ -n $leader ]] || leader=$(ps -o pid= --ppid "$nspawn_pid" | tr -d " " | head -n 1 || true)
-    # SIGTERM makes systemd-nspawn power the container off in order.
-    kill -TERM "$nspawn_pid" 2>/dev/null || true
-    for _ in $(seq 150); do
-      kill -0 "$nspawn_pid" 2>/dev/null || break
-      sleep 0.2
-    done
-    if kill -0 "$nspawn_pid" 2>/dev/null; then
-      echo "systemd: the container did not power off in 30 s; killing it" >&2
-      kill -KILL "$nspawn_pid" 2>/dev/null || true
-    fi
-    wait "$nspawn_pid" 2>/dev/null || true
-  fi
-  # systemd-nspawn may end (or be killed) without taking the container along,
-  # which then lives on in its own namespaces: SIGKILL to its PID 1 ends every
-  # process in them.
-  if [[ -n $leader ]] && kill -0 "$leader" 2>/dev/null; then
-    echo "systemd: the container outlived systemd-nspawn; killing its PID 1" >&2
-    kill -KILL "$leader" 2>/dev/null || true
-    for _ in $(seq 50); do
-      kill -0 "$leader" 2>/dev/null || break
-      sleep 0.1
-    done
-  fi
-  if ((status != 0)) && [[ -s $console ]]; then
-    echo "systemd: the container's console, last lines:" >&2
-    tail -n 30 "$console" >&2
-  fi
-  if [[ -n $root_mounted ]]; then umount "$root" 2>/dev/null || umount -l "$root" || true; fi
-  if [[ -n $layers_mounted ]]; then umount "$layers" 2>/dev/null || umount -l "$layers" || true; fi
-  rmdir "/run/systemd/nspawn/propagate/$machine" 2>/dev/null || true
-  rm -rf "$scratch"
-  exit "$status"
-}
-trap finish EXIT
-trap 'exit 130' INT TERM HUP
-
 fail() {
   echo "systemd: $*" >&2
   exit 1
@@ -126,66 +67,12 @@ fail() {
 build_package "$build" "$built_in_port"
 
 # --- 2. the container ---------------------------------------------------------------
-mkdir "$root" "$layers"
-run mount -t tmpfs -o mode=0755,size=1g status-monitor-ci "$layers"
-layers_mounted=1
-mkdir "$layers/upper" "$layers/work"
-run mount -t overlay -o "lowerdir=/,upperdir=$layers/upper,workdir=$layers/work" \
-  status-monitor-ci "$root"
-root_mounted=1
-
+container_prepare "$machine"
 ci=/var/tmp/status-monitor-ci # inside the container
 mkdir -p "$root$ci"
 cp "$deb" "$root$ci/"
 cp tools/paced_status_server.py "$root$ci/"
-cat >"$root/etc/systemd/system/status-monitor-ci.target" <<'EOF'
-[Unit]
-Description=The systemd stage's boot target: the base system only
-Requires=basic.target
-After=basic.target
-AllowIsolate=yes
-EOF
-# A container image's policy-rc.d forbids maintainer scripts to start or stop
-# services; a booted machine has none, and the package's scripts are to be
-# seen at work.
-rm -f "$root/usr/sbin/policy-rc.d"
-# No network to wait for: only loopback exists in the container.
-ln -sf /dev/null "$root/etc/systemd/system/systemd-networkd-wait-online.service"
-ln -sf /dev/null "$root/etc/systemd/system/NetworkManager-wait-online.service"
-
-boot_start=$SECONDS
-systemd-nspawn --quiet --directory="$root" --machine="$machine" --register=no --keep-unit \
-  --private-network --console=passive --boot systemd.unit=status-monitor-ci.target \
-  >"$console" 2>&1 &
-nspawn_pid=$!
-leader=
-for _ in $(seq 300); do
-  kill -0 "$nspawn_pid" 2>/dev/null || fail "systemd-nspawn ended before the container booted"
-  # ps finds nothing (and fails) until systemd-nspawn has forked the container.
-  leader=$(ps -o pid= --ppid "$nspawn_pid" | tr -d " " | head -n 1 || true)
-  [[ -n $leader ]] && [[ $(cat "/proc/$leader/comm" 2>/dev/null) == systemd ]] && break
-  leader=
-  sleep 0.1
-done
-[[ -n $leader ]] || fail "no systemd came up in the container within 30 s"
-
-in_container() {
-  SYSTEMD_PAGER='' SYSTEMD_COLORS=0 nsenter --target "$leader" --all "$@"
-}
-# systemctl can talk to the container's systemd once its private socket is
-# there; then wait for the boot to finish.
-for _ in $(seq 300); do
-  in_container test -S /run/systemd/private && break
-  kill -0 "$nspawn_pid" 2>/dev/null || fail "systemd-nspawn ended while the container booted"
-  sleep 0.1
-done
-state=$(in_container timeout 90 systemctl is-system-running --wait 2>&1 || true)
-if [[ $state != running && $state != degraded ]]; then
-  in_container systemctl --failed --no-pager >&2 || true
-  fail "the container did not finish booting (state '$state')"
-fi
-echo "systemd: container booted in $((SECONDS - boot_start)) s (state $state)" >&2
-[[ $state == running ]] || in_container systemctl --failed --no-pager >&2
+container_boot
 
 run in_container dpkg -i "$ci/$(basename "$deb")"
 in_container systemctl daemon-reload
@@ -255,25 +142,8 @@ wait_sent a "$records_a" 30
 sleep 3
 # Per record sent: its id and the seconds from its send to the journal entry
 # of its report's last line, or "missing".
-latencies=$(journal_json -u status-monitor.service | python3 -c '
-import json, sys
-sent = {}
-for line in open(sys.argv[1]):
-    word = line.split()
-    if word[0] == "sent":
-        sent[int(word[1])] = float(word[2])
-seen = {}
-for line in sys.stdin:
-    entry = json.loads(line)
-    message = entry.get("MESSAGE")
-    if isinstance(message, str) and message.startswith("STATE: s"):
-        seen.setdefault(int(message[8:]), int(entry["__REALTIME_TIMESTAMP"]) / 1e6)
-for record_id in sorted(sent):
-    if record_id in seen:
-        print(record_id, "%.3f" % (seen[record_id] - sent[record_id]))
-    else:
-        print(record_id, "missing")
-' "$root$ci/a.log")
+latencies=$(journal_json -u status-monitor.service |
+  python3 tools/test_stages/systemd_report_latencies.py "$root$ci/a.log")
 echo "systemd: send to journal, per record (s): $(awk '{ printf "%s ", $2 }' <<<"$latencies")" >&2
 missing=$(awk '$2 == "missing" { printf "%s ", $1 }' <<<"$latencies")
 [[ -z $missing ]] || fail "no report in the journal for the records $missing"
@@ -352,27 +222,9 @@ sleep 0.15 # between two records
 in_container systemctl stop status-monitor.service
 # Every line the monitor wrote, in all its runs, must be whole: a line of its
 # log or an echo of a whole record sent to it.
-journal_json _SYSTEMD_UNIT=status-monitor.service | python3 -c '
-import json, re, sys
-records = set()
-for name in sys.argv[1:]:
-    for line in open(name):
-        if line.startswith("record "):
-            records.add(line.split(" ", 2)[2].rstrip("\n"))
-whole = re.compile(r"Version: [0-9.]+|"
-                   r"[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3}( Connected to localhost| GET /| Disconnected| ?Error: .*)?|"
-                   r".*\(E[A-Za-z]+\)|"
-                   r"SYSLOG\.ID: [0-9]+|EVENT: Heartbeat|DATETIME: 2026-12-10T05:31:07Z|VERSION: 3\.4\.1|STATE: s[0-9]+|")
-count, fragments = 0, []
-for line in sys.stdin:
-    message = json.loads(line).get("MESSAGE")
-    count += 1
-    if not isinstance(message, str) or not (message in records or whole.fullmatch(message)):
-        fragments.append(repr(message))
-if fragments:
-    sys.exit("fragments in the journal: " + ", ".join(fragments[:10]))
-print("systemd: %d journal lines of the monitor, all whole" % count, file=sys.stderr)
-' "$root$ci/a.log" "$root$ci/a2.log" || fail "systemctl stop (or kill) left a fragment"
+journal_json _SYSTEMD_UNIT=status-monitor.service |
+  python3 tools/test_stages/systemd_whole_lines.py "$root$ci/a.log" "$root$ci/a2.log" ||
+  fail "systemctl stop (or kill) left a fragment"
 in_container systemctl stop status-server-a2.service
 
 # --- 8. template instances ---------------------------------------------------------------
