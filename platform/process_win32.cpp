@@ -3,7 +3,9 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
+#include "platform/fault_routines.h"
 #include "platform/fault_text.h"
 #include "platform/process.h"
 #include "runtime/runtime_errors.h"
@@ -18,8 +20,6 @@ namespace {
 // faulting thread has only what is left below its guard page.
 constexpr SIZE_T kReportStackSize = 256 * 1024;
 
-std::atomic<ProcessorFaultRoutine> g_routine{nullptr};
-std::atomic<FaultDuringReportRoutine> g_during_report{nullptr};
 // The thread that reports a fault, 0 while none does. For a stack overflow
 // that is the report's own thread, and the faulting one waits for it.
 std::atomic<DWORD> g_reporting_thread{0};
@@ -106,7 +106,7 @@ ProcessorFault DescribeFault(const EXCEPTION_RECORD& record) {
 [[noreturn]] void EndDuringReport(const EXCEPTION_RECORD& record) {
   std::uint8_t number = RuntimeErrorNumberOf(record.ExceptionCode);
   CodeAddress at = reinterpret_cast<CodeAddress>(record.ExceptionAddress);
-  if (FaultDuringReportRoutine routine = g_during_report.load()) routine(number, at);
+  if (FaultDuringReportRoutine routine = InstalledDuringReportRoutine()) routine(number, at);
   ExitProcess(number);
 }
 
@@ -155,7 +155,7 @@ LONG WINAPI OnExceptionDuringReport(EXCEPTION_POINTERS* pointers) {
 // for a failure that no frame of its thread took, unless a debugger is
 // attached: then the system lets the debugger have it and never calls this.
 LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* pointers) {
-  ProcessorFaultRoutine routine = g_routine.load();
+  ProcessorFaultRoutine routine = InstalledFaultRoutine();
   if (routine == nullptr) return EXCEPTION_CONTINUE_SEARCH;
   const EXCEPTION_RECORD& record = *pointers->ExceptionRecord;
   DWORD self = GetCurrentThreadId();
@@ -183,15 +183,15 @@ LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* pointers) {
 }  // namespace
 
 struct ProcessorFaultHandlers::State {
+  // Given back last, once the filter is ours no more.
+  std::optional<FaultRoutineInstallation> routines;
   LPTOP_LEVEL_EXCEPTION_FILTER previous = nullptr;
   bool filter_installed = false;
   void* during_report_handler = nullptr;
-  bool owns_routine = false;
 
   ~State() {
     if (filter_installed) SetUnhandledExceptionFilter(previous);
     if (during_report_handler != nullptr) RemoveVectoredExceptionHandler(during_report_handler);
-    if (owns_routine) g_routine.store(nullptr);
   }
 };
 
@@ -203,12 +203,7 @@ ProcessorFaultHandlers::~ProcessorFaultHandlers() = default;
 std::unique_ptr<ProcessorFaultHandlers> ProcessorFaultHandlers::Install(
     ProcessorFaultRoutine routine, FaultDuringReportRoutine during_report) {
   auto state = std::make_unique<State>();  // its destructor undoes what is done
-  ProcessorFaultRoutine none = nullptr;
-  if (routine == nullptr || !g_routine.compare_exchange_strong(none, routine)) {
-    throw Exception("Processor fault handlers are already installed");
-  }
-  state->owns_routine = true;
-  g_during_report.store(during_report);
+  state->routines.emplace(routine, during_report);
   g_reporting_thread.store(0);
   // The filter covers every thread of the process. Console interrupts are a
   // separate mechanism (console control handlers) and keep their default.
