@@ -24,6 +24,10 @@ using TIdReplyErrorRaiser = std::function<void(int reply_code, const std::string
 /// the input buffer, which is refilled by one receive of up to
 /// RecvBufferSize() bytes when it runs empty; lines go out with CR LF. Used by
 /// one thread at a time; every operation blocks its caller.
+///
+/// The stream (reading, writing, closing and the properties) is
+/// tcp_connection.cpp; the operations built on it (lines, streams, files,
+/// commands and their replies) are tcp_connection_commands.cpp.
 class TIdTCPConnection : public TIdComponent {
  public:
   explicit TIdTCPConnection(TComponent* owner);
