@@ -289,67 +289,9 @@ for _ in $(seq 100); do
 done
 # journalctl -o json leaves out a field of 4096 bytes or more unless --all:
 # with --all a piece too long shows as what it is.
-journal_json --all -u "$instance_d" | python3 -c '
-import json, sys
-bound = 4096 - len("<N>") - 1  # the longest message: the line less prefix and LF
-records = {}
-for line in open(sys.argv[1]):
-    if line.startswith("record "):
-        _, record_id, text = line.rstrip("\n").split(" ", 2)
-        records[int(record_id)] = text
-entries = []
-for line in sys.stdin:
-    entry = json.loads(line)
-    message = entry.get("MESSAGE")
-    if not isinstance(message, str):
-        sys.exit("an entry that is not text: %r" % (str(message)[:80],))
-    entries.append((int(entry["PRIORITY"]), message))
-problems = ["%d bytes at level %d: %r..." % (len(m), p, m[:30]) for p, m in entries if len(m) > bound]
-problems += ["level %d: %r..." % (p, m[:30]) for p, m in entries if p <= 3]
-# The pieces of one line: from the entry that starts it to the one that ends it.
-def pieces(start, end, level):
-    found, current = [], None
-    for p, m in entries:
-        if current is None and m.startswith(start):
-            current = []
-        if current is None:
-            continue
-        if p != level:
-            problems.append("a piece at level %d, not %d: %r..." % (p, level, m[:30]))
-        current.append((p, m))
-        if end(m):
-            found.append(current)
-            current = None
-    return found
-echoes = pieces("<StatusChange>", lambda m: m.endswith("</StatusChange>"), 7)
-# A value piece shorter than the bound is the last (the value holds no UTF-8
-# character or control byte that would end a piece early).
-values = pieces("TEMP: ", lambda m: len(m) < bound, 6)
-def shape(run):  # the entries as "PRIORITY:length", repeats counted
-    out = []
-    for p, m in run:
-        item = "%d:%d" % (p, len(m))
-        if out and out[-1][0] == item:
-            out[-1][1] += 1
-        else:
-            out.append([item, 1])
-    return " ".join(i if n == 1 else "%s x%d" % (i, n) for i, n in out)
-if len(echoes) != len(records) or len(values) != len(records):
-    problems.append("%d echoes and %d values for %d records" % (len(echoes), len(values), len(records)))
-for (record_id, text), echo, value in zip(sorted(records.items()), echoes, values):
-    if "".join(m for _, m in echo) != text:
-        problems.append("record %d: the echo pieces joined are not the record" % record_id)
-    wanted = "TEMP: " + text.split("<Temp>", 1)[1].split("</Temp>", 1)[0]
-    if "".join(m for _, m in value) != wanted:
-        problems.append("record %d: the value pieces joined are not the value" % record_id)
-    print("systemd: record %d (%d bytes), echo entries %s" % (record_id, len(text), shape(echo)),
-          file=sys.stderr)
-    print("systemd: record %d, TEMP value entries %s" % (record_id, shape(value)), file=sys.stderr)
-if problems:
-    sys.exit("\n".join(problems[:20]))
-print("systemd: %d entries of %s, the longest %d bytes (bound %d), none at err or above" %
-      (len(entries), sys.argv[2], max(len(m) for _, m in entries), bound), file=sys.stderr)
-' "$root$ci/d.log" "$instance_d" || fail "$instance_d: the long lines are not cut as they should be"
+journal_json --all -u "$instance_d" |
+  python3 tools/test_stages/systemd_long_lines.py "$root$ci/d.log" "$instance_d" ||
+  fail "$instance_d: the long lines are not cut as they should be"
 errors=$(in_container journalctl --no-pager -u "$instance_d" -p err -o cat)
 [[ -z $errors ]] || fail "$instance_d: journalctl -p err shows: ${errors:0:300}"
 
@@ -377,12 +319,7 @@ entries_of() { # local|remote UNIT [OPTION...]
   local files=()
   [[ $where == remote ]] && files=(--file="$remote_files")
   in_container journalctl --no-pager -o json --all "${files[@]}" -u "$unit" "$@" 2>/dev/null |
-    python3 -c '
-import json, sys
-for line in sys.stdin:
-    entry = json.loads(line)
-    print(json.dumps([entry.get("PRIORITY"), entry.get("MESSAGE")]))
-'
+    python3 tools/test_stages/systemd_journal_entries.py
 }
 # The remote journal must hold what the local one holds, in the same order:
 # the whole of status-monitor.service (stopped since step 7), and of the
@@ -411,16 +348,7 @@ if grep -Evq "$failure_line" <<<"$remote_errors"; then
 fi
 echo "systemd: journalctl --file (remote) -u status-monitor -p err:" \
   "$(wc -l <<<"$remote_errors") failure lines, the same as locally" >&2
-remote_long=$(entries_of remote "$instance_d" | python3 -c '
-import json, sys
-levels = {}
-for line in sys.stdin:
-    priority, message = json.loads(line)
-    if isinstance(message, str) and ("AAAA" in message or "BBBB" in message or "TTTT" in message):
-        levels.setdefault(priority, []).append(len(message))
-print(", ".join("level %s: %d pieces, at most %d bytes" % (p, len(n), max(n))
-                for p, n in sorted(levels.items())))
-')
+remote_long=$(entries_of remote "$instance_d" | python3 tools/test_stages/systemd_long_line_pieces.py)
 echo "systemd: the long-line pieces in the remote journal: $remote_long" >&2
 in_container systemctl stop systemd-journal-upload.service systemd-journal-remote.socket \
   systemd-journal-remote.service
