@@ -1,8 +1,27 @@
 #include "monitor/extract_between.h"
 
+#include <bit>
+#include <cstdint>
 #include <cstring>
 
 namespace {
+
+// The most pairs one pass watches at once (two bits each in a 32-bit mask);
+// enough for a record's fields.
+constexpr std::size_t kMostMarkerPairs = 16;
+
+// ExtractEachBetween tells its markers apart by the two bytes after their
+// common first one: of a record's tags, the first letter of the name, or the
+// '/' of an end tag and the name's first letter.
+constexpr std::ptrdiff_t kShortestMarker = 3;
+
+// A small hash of those two bytes: few enough values that the table of
+// candidates costs little to set up for each text.
+constexpr std::size_t kHashValues = 64;
+std::size_t SecondAndThirdByte(const char* marker) {
+  return (static_cast<unsigned char>(marker[1]) * 7u + static_cast<unsigned char>(marker[2])) %
+         kHashValues;
+}
 
 // The first occurrence of `marker` in `text`, like string_view::find. That
 // one stops wherever the marker's first byte occurs; a record's markers are
@@ -44,4 +63,61 @@ std::string ExtractBetween(std::string_view text, std::string_view start_marker,
     if (end != std::string_view::npos) return std::string(rest.substr(0, end));
   }
   return std::string(rest);
+}
+
+void ExtractEachBetween(std::string_view text, std::span<const MarkerPair> markers,
+                        std::span<std::string_view> values) {
+  // The pairs are independent of each other: those beyond what one pass
+  // watches get a pass of their own.
+  if (markers.size() > kMostMarkerPairs) {
+    ExtractEachBetween(text, markers.subspan(kMostMarkerPairs), values.subspan(kMostMarkerPairs));
+    markers = markers.first(kMostMarkerPairs);
+  }
+  // Marker i is bit i of a mask when it is pair i's start marker, bit
+  // kMostMarkerPairs + i when it is pair i's end marker. `candidates` tells
+  // for the two bytes after a place which markers may start there.
+  std::uint32_t candidates[kHashValues] = {};
+  // The start markers not found yet, and the end markers of the values
+  // found since.
+  std::uint32_t looked_for = 0;
+  std::size_t from[kMostMarkerPairs] = {};  // where value i begins, once found
+  for (std::size_t i = 0; i < markers.size(); ++i) {
+    values[i] = {};
+    candidates[SecondAndThirdByte(markers[i].start.data())] |= std::uint32_t{1} << i;
+    candidates[SecondAndThirdByte(markers[i].end.data())] |= std::uint32_t{1}
+                                                             << (kMostMarkerPairs + i);
+    looked_for |= std::uint32_t{1} << i;
+  }
+  // Every occurrence of every marker starts at a byte equal to their common
+  // first byte, so only those places need a look, each once, in order: the
+  // first occurrence of a start marker, and of an end marker at or after its
+  // value's start, are the first places where they match.
+  const char first = markers.empty() ? 0 : markers[0].start[0];
+  const char* const data = text.data();
+  const char* const stop = data + text.size();
+  for (const char* at = data; looked_for != 0 && stop - at >= kShortestMarker; ++at) {
+    at = static_cast<const char*>(std::memchr(at, first, static_cast<std::size_t>(stop - at)));
+    if (at == nullptr || stop - at < kShortestMarker) break;
+    const std::size_t position = static_cast<std::size_t>(at - data);
+    const std::string_view rest(at, static_cast<std::size_t>(stop - at));
+    for (std::uint32_t maybe = candidates[SecondAndThirdByte(at)] & looked_for; maybe != 0;
+         maybe &= maybe - 1) {
+      const auto bit = static_cast<std::size_t>(std::countr_zero(maybe));
+      const bool is_end = bit >= kMostMarkerPairs;
+      const std::size_t i = is_end ? bit - kMostMarkerPairs : bit;
+      const std::string_view marker = is_end ? markers[i].end : markers[i].start;
+      // An end marker counts from its value's start on; before that it can
+      // only lie inside the start marker, at a later copy of the first byte.
+      if ((is_end && position < from[i]) || !rest.starts_with(marker)) continue;
+      looked_for &= ~(std::uint32_t{1} << bit);
+      if (is_end) {
+        values[i] = values[i].substr(0, position - from[i]);
+      } else {
+        // The value runs to the end of the text until its end marker shows.
+        from[i] = position + marker.size();
+        values[i] = text.substr(from[i]);
+        looked_for |= std::uint32_t{1} << (kMostMarkerPairs + i);
+      }
+    }
+  }
 }

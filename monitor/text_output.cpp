@@ -1,6 +1,7 @@
 #include "monitor/text_output.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "monitor/control_bytes.h"
 #include "platform/never_destroyed.h"
@@ -26,12 +27,18 @@ void TextOutput::Write(std::string_view text, LineLevel level) {
   EndStatement();
 }
 
-void TextOutput::WriteLine(std::string_view text, LineLevel level) {
+void TextOutput::WriteLine(std::string_view text, LineLevel level) { WriteLineOf({text}, level); }
+
+void TextOutput::WriteLineOf(std::initializer_list<std::string_view> parts, LineLevel level) {
   OpenOnce();
   // In the journal a line of text never continues what the echo left open:
   // it would carry the echo's level. An empty line just ends the open one.
-  if (reader_ == StreamReader::kJournal && line_open_ && !text.empty()) EndJournalLine();
-  Append(text, level);
+  if (reader_ == StreamReader::kJournal && line_open_ &&
+      std::any_of(parts.begin(), parts.end(),
+                  [](std::string_view part) { return !part.empty(); })) {
+    EndJournalLine();
+  }
+  for (std::string_view part : parts) Append(part, level);
   Append("\r\n", level);
   EndStatement();
 }
@@ -171,14 +178,19 @@ void TextOutput::AppendCaret(unsigned char byte) {
 }
 
 void TextOutput::AppendExact(std::string_view text) {
-  while (!text.empty()) {
-    std::size_t room = Capacity() - used_;
-    std::size_t part = std::min(room, text.size());
-    std::copy_n(text.data(), part, buffer_.data() + used_);
-    used_ += part;
+  if (text.empty()) return;
+  // Most pieces fit the buffer's room whole: one copy, no write-out.
+  const std::size_t capacity = Capacity();
+  while (text.size() >= capacity - used_) {
+    const std::size_t part = capacity - used_;
+    std::memcpy(buffer_.data() + used_, text.data(), part);
+    used_ = capacity;
     text.remove_prefix(part);
-    if (used_ == Capacity()) Flush();
+    Flush();
   }
+  if (text.empty()) return;
+  std::memcpy(buffer_.data() + used_, text.data(), text.size());
+  used_ += text.size();
 }
 
 void TextOutput::EndStatement() {
