@@ -13,7 +13,7 @@ constexpr std::size_t kMostMarkerPairs = 16;
 // ExtractEachBetween tells its markers apart by the two bytes after their
 // common first one: of a record's tags, the first letter of the name, or the
 // '/' of an end tag and the name's first letter.
-constexpr std::ptrdiff_t kShortestMarker = 3;
+constexpr std::size_t kShortestMarker = 3;
 
 // A small hash of those two bytes: few enough values that the table of
 // candidates costs little to set up for each text.
@@ -92,31 +92,36 @@ void ExtractEachBetween(std::string_view text, std::span<const MarkerPair> marke
   // first byte, so only those places need a look, each once, in order: the
   // first occurrence of a start marker, and of an end marker at or after its
   // value's start, are the first places where they match.
-  const char first = markers.empty() ? 0 : markers[0].start[0];
+  if (looked_for == 0 || text.size() < kShortestMarker) return;
+  const char first = markers[0].start[0];
   const char* const data = text.data();
-  const char* const stop = data + text.size();
-  for (const char* at = data; looked_for != 0 && stop - at >= kShortestMarker; ++at) {
-    at = static_cast<const char*>(std::memchr(at, first, static_cast<std::size_t>(stop - at)));
-    if (at == nullptr || stop - at < kShortestMarker) break;
+  const char* const last = data + (text.size() - kShortestMarker);  // where one can start
+  for (const char* at = data; looked_for != 0 && at <= last; ++at) {
+    at = static_cast<const char*>(std::memchr(at, first, static_cast<std::size_t>(last - at) + 1));
+    if (at == nullptr) break;
     const std::size_t position = static_cast<std::size_t>(at - data);
-    const std::string_view rest(at, static_cast<std::size_t>(stop - at));
+    const std::size_t left = text.size() - position;
     for (std::uint32_t maybe = candidates[SecondAndThirdByte(at)] & looked_for; maybe != 0;
          maybe &= maybe - 1) {
       const auto bit = static_cast<std::size_t>(std::countr_zero(maybe));
-      const bool is_end = bit >= kMostMarkerPairs;
-      const std::size_t i = is_end ? bit - kMostMarkerPairs : bit;
-      const std::string_view marker = is_end ? markers[i].end : markers[i].start;
-      // An end marker counts from its value's start on; before that it can
-      // only lie inside the start marker, at a later copy of the first byte.
-      if ((is_end && position < from[i]) || !rest.starts_with(marker)) continue;
-      looked_for &= ~(std::uint32_t{1} << bit);
-      if (is_end) {
-        values[i] = values[i].substr(0, position - from[i]);
-      } else {
+      if (bit < kMostMarkerPairs) {
+        const std::string_view marker = markers[bit].start;
+        if (marker.size() > left || std::memcmp(at, marker.data(), marker.size()) != 0) continue;
         // The value runs to the end of the text until its end marker shows.
-        from[i] = position + marker.size();
-        values[i] = text.substr(from[i]);
-        looked_for |= std::uint32_t{1} << (kMostMarkerPairs + i);
+        from[bit] = position + marker.size();
+        values[bit] = text.substr(from[bit]);
+        looked_for ^= (std::uint32_t{1} << bit) | (std::uint32_t{1} << (kMostMarkerPairs + bit));
+      } else {
+        const std::size_t i = bit - kMostMarkerPairs;
+        const std::string_view marker = markers[i].end;
+        // An end marker counts from its value's start on; before that it can
+        // only lie inside the start marker, at a later copy of the first byte.
+        if (position < from[i] || marker.size() > left ||
+            std::memcmp(at, marker.data(), marker.size()) != 0) {
+          continue;
+        }
+        values[i] = values[i].substr(0, position - from[i]);
+        looked_for ^= std::uint32_t{1} << bit;
       }
     }
   }
