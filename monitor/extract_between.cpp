@@ -1,27 +1,11 @@
 #include "monitor/extract_between.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
 
 namespace {
-
-// The most pairs one pass watches at once (two bits each in a 32-bit mask);
-// enough for a record's fields.
-constexpr std::size_t kMostMarkerPairs = 16;
-
-// ExtractEachBetween tells its markers apart by the two bytes after their
-// common first one: of a record's tags, the first letter of the name, or the
-// '/' of an end tag and the name's first letter.
-constexpr std::size_t kShortestMarker = 3;
-
-// A small hash of those two bytes: few enough values that the table of
-// candidates costs little to set up for each text.
-constexpr std::size_t kHashValues = 64;
-std::size_t SecondAndThirdByte(const char* marker) {
-  return (static_cast<unsigned char>(marker[1]) * 7u + static_cast<unsigned char>(marker[2])) %
-         kHashValues;
-}
 
 // The first occurrence of `marker` in `text`, like string_view::find. That
 // one stops wherever the marker's first byte occurs; a record's markers are
@@ -65,35 +49,20 @@ std::string ExtractBetween(std::string_view text, std::string_view start_marker,
   return std::string(rest);
 }
 
-void ExtractEachBetween(std::string_view text, std::span<const MarkerPair> markers,
-                        std::span<std::string_view> values) {
-  // The pairs are independent of each other: those beyond what one pass
-  // watches get a pass of their own.
-  if (markers.size() > kMostMarkerPairs) {
-    ExtractEachBetween(text, markers.subspan(kMostMarkerPairs), values.subspan(kMostMarkerPairs));
-    markers = markers.first(kMostMarkerPairs);
-  }
-  // Marker i is bit i of a mask when it is pair i's start marker, bit
-  // kMostMarkerPairs + i when it is pair i's end marker. `candidates` tells
-  // for the two bytes after a place which markers may start there.
-  std::uint32_t candidates[kHashValues] = {};
-  // The start markers not found yet, and the end markers of the values
-  // found since.
-  std::uint32_t looked_for = 0;
-  std::size_t from[kMostMarkerPairs] = {};  // where value i begins, once found
-  for (std::size_t i = 0; i < markers.size(); ++i) {
-    values[i] = {};
-    candidates[SecondAndThirdByte(markers[i].start.data())] |= std::uint32_t{1} << i;
-    candidates[SecondAndThirdByte(markers[i].end.data())] |= std::uint32_t{1}
-                                                             << (kMostMarkerPairs + i);
-    looked_for |= std::uint32_t{1} << i;
-  }
+void ValuesBetweenMarkers::Extract(std::string_view text,
+                                   std::span<std::string_view> values) const {
+  for (std::string_view& value : values) value = {};
+  std::size_t from[kMostPairs];  // where value i begins, once its start is found
+  // The start markers not found yet, and the end markers of the values found
+  // since.
+  std::uint32_t looked_for = starts_;
   // Every occurrence of every marker starts at a byte equal to their common
   // first byte, so only those places need a look, each once, in order: the
   // first occurrence of a start marker, and of an end marker at or after its
   // value's start, are the first places where they match.
+  constexpr std::size_t kShortestMarker = 3;
   if (looked_for == 0 || text.size() < kShortestMarker) return;
-  const char first = markers[0].start[0];
+  const char first = pairs_[0].start[0];
   const char* const data = text.data();
   const char* const last = data + (text.size() - kShortestMarker);  // where one can start
   for (const char* at = data; looked_for != 0 && at <= last; ++at) {
@@ -101,19 +70,20 @@ void ExtractEachBetween(std::string_view text, std::span<const MarkerPair> marke
     if (at == nullptr) break;
     const std::size_t position = static_cast<std::size_t>(at - data);
     const std::size_t left = text.size() - position;
-    for (std::uint32_t maybe = candidates[SecondAndThirdByte(at)] & looked_for; maybe != 0;
+    const std::string_view place(at, kShortestMarker);
+    for (std::uint32_t maybe = candidates_[Hash(place)] & looked_for; maybe != 0;
          maybe &= maybe - 1) {
       const auto bit = static_cast<std::size_t>(std::countr_zero(maybe));
-      if (bit < kMostMarkerPairs) {
-        const std::string_view marker = markers[bit].start;
+      if (bit < kMostPairs) {
+        const std::string_view marker = pairs_[bit].start;
         if (marker.size() > left || std::memcmp(at, marker.data(), marker.size()) != 0) continue;
         // The value runs to the end of the text until its end marker shows.
         from[bit] = position + marker.size();
         values[bit] = text.substr(from[bit]);
-        looked_for ^= (std::uint32_t{1} << bit) | (std::uint32_t{1} << (kMostMarkerPairs + bit));
+        looked_for ^= StartBit(bit) | EndBit(bit);
       } else {
-        const std::size_t i = bit - kMostMarkerPairs;
-        const std::string_view marker = markers[i].end;
+        const std::size_t i = bit - kMostPairs;
+        const std::string_view marker = pairs_[i].end;
         // An end marker counts from its value's start on; before that it can
         // only lie inside the start marker, at a later copy of the first byte.
         if (position < from[i] || marker.size() > left ||
@@ -121,8 +91,19 @@ void ExtractEachBetween(std::string_view text, std::span<const MarkerPair> marke
           continue;
         }
         values[i] = values[i].substr(0, position - from[i]);
-        looked_for ^= std::uint32_t{1} << bit;
+        looked_for ^= EndBit(i);
       }
     }
+  }
+}
+
+void ExtractEachBetween(std::string_view text, std::span<const MarkerPair> pairs,
+                        std::span<std::string_view> values) {
+  // The pairs are independent of each other: as many passes as it takes.
+  while (!pairs.empty()) {
+    const std::size_t count = std::min(pairs.size(), ValuesBetweenMarkers::kMostPairs);
+    ValuesBetweenMarkers(pairs.first(count)).Extract(text, values.first(count));
+    pairs = pairs.subspan(count);
+    values = values.subspan(count);
   }
 }

@@ -39,6 +39,7 @@ constexpr std::array<MarkerPair, kFieldCount + 1> kTagsLookedFor = [] {
   tags[kFieldCount] = kRecordIdTags;
   return tags;
 }();
+constexpr ValuesBetweenMarkers kRecordValues(kTagsLookedFor);
 
 // The journal's level of the report: information, like the monitor's other
 // progress lines; a value's own line breaks continue at the same level.
@@ -53,7 +54,7 @@ void ReportStatusRecord(MonitorState& state, const MonitorServices& services) {
   // All values in one pass over the record, as views into it: no copy of a
   // value but the record id's, which outlives the record.
   std::array<std::string_view, kTagsLookedFor.size()> values;
-  ExtractEachBetween(text, kTagsLookedFor, values);
+  kRecordValues.Extract(text, values);
   state.LastSyslogID.assign(values[kFieldCount]);
   state.TraceCode = 260;
   // Reading stopped right after the terminator, so this usually ends the

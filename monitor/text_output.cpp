@@ -77,7 +77,11 @@ void TextOutput::WriteBytewise(std::string_view bytes, std::size_t* done, LineLe
                            : std::min(Capacity() - used_, bytes.size() - *done);
     std::string_view statement = bytes.substr(*done, part);
     *done += part;  // a statement that fails counts as done
-    Write(statement, level);
+    if (open_ && !character_device_ && reader_ == StreamReader::kPlain) {
+      AppendExact(statement);  // all that Write does for a file or pipe
+    } else {
+      Write(statement, level);
+    }
   }
 }
 
