@@ -1,6 +1,7 @@
-// ExtractBetween against a plain reference written from its rules with
-// byte-by-byte loops, and the incremental terminator search against a search
-// of the whole text after every byte.
+// ExtractBetween and the one-pass ExtractEachBetween against a plain
+// reference written from its rules with byte-by-byte loops, and the
+// incremental terminator search against a search of the whole text after
+// every byte.
 //
 // Input: byte 0 and byte 1 are the lengths of the start and end markers (each
 // modulo 16), taken from the bytes that follow; the rest is the text. Short
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "monitor/extract_between.h"
 #include "monitor/record_terminator_search.h"
@@ -62,6 +64,26 @@ void CheckIncrementalSearch(std::string_view text, std::string_view marker) {
   }
 }
 
+// The one-pass extraction of several pairs, each against the reference: the
+// fuzzer's own markers when they meet its requirements (each at least 3
+// bytes, one first byte), both ways round, beside a record's tags.
+void CheckEachBetween(std::string_view text, std::string_view start, std::string_view end) {
+  std::vector<MarkerPair> pairs = {{"<Event>", "</Event>"},
+                                   {"<State>", "</State>"},
+                                   {"<StatusChange>", "</StatusChange>"},
+                                   {"<LogRec.SyslogID>", "</LogRec.SyslogID>"}};
+  if (start.size() >= 3 && end.size() >= 3 && start[0] == end[0]) {
+    if (start[0] != '<') pairs.clear();
+    pairs.push_back({start, end});
+    pairs.push_back({end, start});
+  }
+  std::vector<std::string_view> values(pairs.size());
+  ExtractEachBetween(text, pairs, values);
+  for (std::size_t i = 0; i < pairs.size(); ++i) {
+    if (values[i] != Reference(text, pairs[i].start, pairs[i].end)) std::abort();
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -75,6 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string_view text = rest.substr(end_size);
 
   if (ExtractBetween(text, start, end) != Reference(text, start, end)) std::abort();
+  CheckEachBetween(text, start, end);
   CheckIncrementalSearch(text, start);
   CheckIncrementalSearch(text, kRecordTerminator);
   return 0;

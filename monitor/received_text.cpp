@@ -1,6 +1,7 @@
 #include "monitor/received_text.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <stdexcept>
 
@@ -51,14 +52,26 @@ void ReceivedTextBuffer::Clear() {
 }
 
 std::size_t ReceivedTextBuffer::AppendRun(std::string_view bytes) {
+  if (bytes.empty()) return 0;
   std::size_t taken = terminator_.FeedUntilFound(bytes);
+  // A run ends before its first NUL (the byte path drops it). NULs are rare,
+  // so the search went first and only the bytes it took are looked at; when
+  // one is there, the search fed bytes past it and starts over from the text.
+  const void* nul = std::memchr(bytes.data(), 0, taken);
+  if (nul != nullptr)
+    taken = static_cast<std::size_t>(static_cast<const char*>(nul) - bytes.data());
   // Fits the memory held: no reallocation, nothing can fail.
   text_.insert(text_.end(), bytes.data(), bytes.data() + taken);
+  if (nul != nullptr) RestartSearch();
   return taken;
 }
 
 void ReceivedTextBuffer::TruncateTo(std::size_t size) {
   text_.resize(size);
+  RestartSearch();
+}
+
+void ReceivedTextBuffer::RestartSearch() {
   // The search's state depends only on the text's last bytes, fewer than the
   // terminator's length: feed them again from the start.
   terminator_.Reset();

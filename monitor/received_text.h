@@ -33,9 +33,10 @@ class ReceivedTextBuffer {
   bool MakeRoom(std::size_t bytes);
 
   /// Appends bytes from the front of `bytes` up to the one after which the
-  /// text holds the terminator, or all of them; returns how many. The same as
-  /// Append of each, stopping as soon as HoldsRecordTerminator() is true.
-  /// REQUIRES: `bytes` holds no NUL and no more than RoomWithoutGrowing().
+  /// text holds the terminator, or up to the first NUL (which is not
+  /// appended), or all of them; returns how many it appended. The same as
+  /// Append of each, stopping as soon as HoldsRecordTerminator() is true or
+  /// at a NUL. REQUIRES: `bytes` holds no more than RoomWithoutGrowing().
   std::size_t AppendRun(std::string_view bytes);
 
   /// Takes back the bytes appended after the first `size`, for a run whose
@@ -64,6 +65,8 @@ class ReceivedTextBuffer {
  private:
   // The capacity Append grows to when the memory is full.
   std::size_t NextCapacity() const;
+  // Sets the terminator search's state to that of the text as it is now.
+  void RestartSearch();
 
   std::size_t limit_;
   std::vector<char> text_;  // its reserve() is exact, unlike a string's

@@ -102,6 +102,17 @@ TEST(ReceivedTextBufferTest, RunsGrowTheMemoryAsBytesWouldAndTruncateKeepsTheSea
   EXPECT_TRUE(text.HoldsRecordTerminator());
   EXPECT_EQ("abc</StatusChange>", text.Text());
 
+  // A NUL ends a run before it, also after a terminator that comes later in
+  // the run, and the search goes on from the bytes before the NUL.
+  ReceivedTextBuffer nul(1000);
+  ASSERT_TRUE(nul.MakeRoom(100));
+  EXPECT_EQ(8u, nul.AppendRun(std::string_view("</Status\0Change></StatusChange>", 31)));
+  EXPECT_FALSE(nul.HoldsRecordTerminator());
+  EXPECT_EQ(0u, nul.AppendRun(std::string_view("\0Change>", 8)));
+  EXPECT_EQ(7u, nul.AppendRun("Change>"));  // as the byte path goes on after the NUL
+  EXPECT_TRUE(nul.HoldsRecordTerminator());
+  EXPECT_EQ("</StatusChange>", nul.Text());
+
   // Near the limit the room stops there.
   ReceivedTextBuffer small(100);
   ASSERT_TRUE(small.MakeRoom(500));

@@ -35,6 +35,8 @@ class IncrementalMarkerSearch {
   // i + 1 bytes that is also a suffix of them.
   std::vector<std::size_t> fallback_;
   std::size_t matched_ = 0;  // marker bytes matched at the end of the text
+  // The marker's byte that FeedUntilFound looks for first.
+  std::size_t probe_ = 0;
 };
 
 /// The end of a status-change record.

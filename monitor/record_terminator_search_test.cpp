@@ -82,6 +82,13 @@ TEST(IncrementalMarkerSearchRunTest, StopsWhereByteByByteFindsTheMarker) {
       {"split across runs", "ab</Stat", "usChange>zz", 9, true},
       {"false starts", "", "<</</S</StatusChange</StatusChange>!", 35, true},
       {"already found: one byte", "</StatusChange>", "more", 1, true},
+      // The look goes by the marker's 'C': one at the start of the run, before
+      // the marker could fit, near the end, and in false starts.
+      {"probe byte first", "", "Change</StatusChange>", 21, true},
+      {"probe byte too early to start the marker", "", "C</StatusChange>", 16, true},
+      {"probe byte where the marker no longer fits", "", "ab</StatusC", 11, false},
+      {"marker completed after a cut at its probe byte", "ab</StatusC", "hange>", 6, true},
+      {"false starts at the probe byte", "", "</StatusC</Status Change</StatusChange>", 39, true},
   };
   for (const Case& test : cases) {
     SCOPED_TRACE(test.name);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -41,8 +40,8 @@ void AttemptConnect(MonitorState& state, const MonitorServices& services) {
     client.OpenConnection(kConnectTimeoutMs);
     if (client.IsConnected()) {
       state.WasConnected = true;
-      services.output->WriteLine(services.Stamp() + " Connected to " + client.Host(),
-                                 kProgressLevel);
+      services.output->WriteLineOf({services.Stamp(), " Connected to ", client.Host()},
+                                   kProgressLevel);
     }
   } catch (const Exception& error) {
     services.output->WriteLine(services.Stamp() + ErrorText(error), kFailureLevel);
@@ -80,17 +79,15 @@ bool ReadBufferedRun(MonitorState& state, const MonitorServices& services) {
     return false;
   }
   // A run ends at the terminator, usually long before this; the bound keeps
-  // the look for NUL bytes and the text's growth in step with the bytes taken.
+  // the text's growth in step with the bytes taken.
   constexpr std::size_t kLongestRun = 4096;
   run = run.substr(0, kLongestRun);
   text.MakeRoom(run.size());
-  std::size_t size = std::min(run.size(), text.RoomWithoutGrowing());
-  if (const void* nul = std::memchr(run.data(), 0, size)) {
-    size = static_cast<std::size_t>(static_cast<const char*>(nul) - run.data());
-  }
-  if (size == 0) return false;
+  const std::size_t size = std::min(run.size(), text.RoomWithoutGrowing());
   const std::size_t text_before = text.Text().size();
+  // Up to the terminator or a NUL, whichever comes first.
   const std::size_t taken = text.AppendRun(run.substr(0, size));
+  if (taken == 0) return false;
   std::size_t echoed = 0;
   try {
     services.output->WriteBytewise(run.substr(0, taken), &echoed, kEchoLevel);
@@ -133,7 +130,7 @@ void RunConnectedPass(MonitorState& state, const MonitorServices& services) {
   try {
     state.TraceCode = kTraceRequesting;
     client.WriteLine("GET " + state.RequestPath);
-    services.output->WriteLine(services.Stamp() + " GET " + state.RequestPath, kProgressLevel);
+    services.output->WriteLineOf({services.Stamp(), " GET ", state.RequestPath}, kProgressLevel);
     for (;;) {
       state.TraceCode = kTraceReading;
       ReadOneByte(state, services);

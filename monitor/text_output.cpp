@@ -1,6 +1,7 @@
 #include "monitor/text_output.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "monitor/control_bytes.h"
 #include "platform/never_destroyed.h"
@@ -26,13 +27,41 @@ void TextOutput::Write(std::string_view text, LineLevel level) {
   EndStatement();
 }
 
-void TextOutput::WriteLine(std::string_view text, LineLevel level) {
+void TextOutput::WriteLine(std::string_view text, LineLevel level) { WriteLineOf({text}, level); }
+
+void TextOutput::WriteLineOf(std::initializer_list<std::string_view> parts, LineLevel level) {
   OpenOnce();
   // In the journal a line of text never continues what the echo left open:
   // it would carry the echo's level. An empty line just ends the open one.
-  if (reader_ == StreamReader::kJournal && line_open_ && !text.empty()) EndJournalLine();
-  Append(text, level);
-  Append("\r\n", level);
+  if (reader_ == StreamReader::kJournal && line_open_ &&
+      std::any_of(parts.begin(), parts.end(),
+                  [](std::string_view part) { return !part.empty(); })) {
+    EndJournalLine();
+  }
+  if (reader_ == StreamReader::kPlain) {
+    // Every byte as it is, as Append would put it. A report writes many short
+    // lines, and a line mostly fits the block's room: then its parts go into
+    // place directly.
+    std::size_t size = 2;
+    for (std::string_view part : parts) size += part.size();
+    if (size < Capacity() - used_) {
+      char* out = buffer_.data() + used_;
+      for (std::string_view part : parts) {
+        if (part.empty()) continue;
+        std::memcpy(out, part.data(), part.size());
+        out += part.size();
+      }
+      out[0] = '\r';
+      out[1] = '\n';
+      used_ += size;
+    } else {
+      for (std::string_view part : parts) AppendExact(part);
+      AppendExact("\r\n");
+    }
+  } else {
+    for (std::string_view part : parts) Append(part, level);
+    Append("\r\n", level);
+  }
   EndStatement();
 }
 
@@ -48,7 +77,11 @@ void TextOutput::WriteBytewise(std::string_view bytes, std::size_t* done, LineLe
                            : std::min(Capacity() - used_, bytes.size() - *done);
     std::string_view statement = bytes.substr(*done, part);
     *done += part;  // a statement that fails counts as done
-    Write(statement, level);
+    if (open_ && !character_device_ && reader_ == StreamReader::kPlain) {
+      AppendExact(statement);  // all that Write does for a file or pipe
+    } else {
+      Write(statement, level);
+    }
   }
 }
 
@@ -171,14 +204,19 @@ void TextOutput::AppendCaret(unsigned char byte) {
 }
 
 void TextOutput::AppendExact(std::string_view text) {
-  while (!text.empty()) {
-    std::size_t room = Capacity() - used_;
-    std::size_t part = std::min(room, text.size());
-    std::copy_n(text.data(), part, buffer_.data() + used_);
-    used_ += part;
+  if (text.empty()) return;
+  // Most pieces fit the buffer's room whole: one copy, no write-out.
+  const std::size_t capacity = Capacity();
+  while (text.size() >= capacity - used_) {
+    const std::size_t part = capacity - used_;
+    std::memcpy(buffer_.data() + used_, text.data(), part);
+    used_ = capacity;
     text.remove_prefix(part);
-    if (used_ == Capacity()) Flush();
+    Flush();
   }
+  if (text.empty()) return;
+  std::memcpy(buffer_.data() + used_, text.data(), text.size());
+  used_ += text.size();
 }
 
 void TextOutput::EndStatement() {

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstddef>
+#include <initializer_list>
 #include <string_view>
 
 #include "platform/console.h"
@@ -70,6 +71,11 @@ class TextOutput {
 
   /// One statement: `text` followed by CR LF.
   void WriteLine(std::string_view text = {}, LineLevel level = LineLevel::kInfo);
+
+  /// One statement: `parts` one after the other, then CR LF. The same as
+  /// WriteLine of the parts joined, without joining them first.
+  void WriteLineOf(std::initializer_list<std::string_view> parts,
+                   LineLevel level = LineLevel::kInfo);
 
   /// Writes out what the buffer holds: for the orderly exit, and before a
   /// failure report or the runtime-error line. Does nothing when the buffer is

@@ -1,6 +1,8 @@
 #include "monitor/text_output.h"
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -372,6 +374,69 @@ TEST(TextOutputTest, JournalLineAfterAFailedWriteHasItsOwnLevel) {
   EXPECT_THROW(out.WriteOutOpenLine(), EInOutError);
   RunStatements(out, {Echo("<0>cd\r\n")});
   EXPECT_EQ((std::vector<std::string>{"<7><0>cd\n"}), sink.writes);
+}
+
+}  // namespace
+
+namespace {
+
+// A line written in parts must be the line written whole, on every stream,
+// wherever the buffer's blocks end and whatever the echo left open.
+TEST(TextOutputTest, LineInPartsIsTheLineJoined) {
+  struct Stream {
+    bool character_device;
+    StreamReader reader;
+  };
+  struct Parts {
+    const char* what;
+    std::vector<std::string> parts;
+  };
+  const Parts cases[] = {
+      {"label and value", {"EVENT: ", "Heartbeat"}},
+      {"empty parts", {"", "", ""}},
+      {"an empty part between", {"SYSLOG.ID: ", "", "7"}},
+      {"control bytes and a line break", {"STATE: ", "a\x1b[2J\r\nb", "\x07"}},
+      {"across a block's end", {std::string(100, 'x'), std::string(60, 'y'), "z"}},
+      {"filling a block exactly", {std::string(120, 'x'), "abcdef"}},
+  };
+  for (Stream stream :
+       {Stream{false, StreamReader::kPlain}, Stream{true, StreamReader::kPlain},
+        Stream{true, StreamReader::kTerminal}, Stream{false, StreamReader::kJournal}}) {
+    for (const Parts& c : cases) {
+      for (const char* echo : {"", "<Event>open"}) {
+        SCOPED_TRACE(testing::Message() << c.what << ", reader " << static_cast<int>(stream.reader)
+                                        << ", character device " << stream.character_device
+                                        << ", echo \"" << echo << "\"");
+        auto run = [&](bool in_parts) {
+          FakeConsoleSink sink(stream.character_device, stream.reader);
+          TextOutput out(sink);
+          out.Write(echo, LineLevel::kDebug);
+          if (in_parts) {
+            std::vector<std::string_view> views(c.parts.begin(), c.parts.end());
+            switch (views.size()) {
+              case 2:
+                out.WriteLineOf({views[0], views[1]}, LineLevel::kNotice);
+                break;
+              case 3:
+                out.WriteLineOf({views[0], views[1], views[2]}, LineLevel::kNotice);
+                break;
+              default:
+                ADD_FAILURE() << "no case for " << views.size() << " parts";
+            }
+          } else {
+            std::string joined;
+            for (const std::string& part : c.parts) joined += part;
+            out.WriteLine(joined, LineLevel::kNotice);
+          }
+          std::vector<std::string> writes = sink.writes;
+          out.Flush();
+          writes.push_back("(flushed) " + sink.Written());
+          return writes;
+        };
+        EXPECT_EQ(run(false), run(true));
+      }
+    }
+  }
 }
 
 }  // namespace

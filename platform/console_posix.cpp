@@ -3,6 +3,9 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
+#if defined(__linux__)
+#include <sys/syscall.h>
+#endif
 #include <unistd.h>
 
 #include <cstdlib>
@@ -75,6 +78,19 @@ bool IsJournalStream(const struct stat& status) {
          inode == static_cast<unsigned long long>(status.st_ino);
 }
 
+// The C library's write() is a cancellation point: in a process that has
+// ever started a thread (the connect thread does) each call switches
+// asynchronous cancellation on and off around the system call. Nothing here
+// cancels threads, and the log writes one call per block, so its writes go to
+// the kernel directly: the same call with the same result and errno.
+ssize_t WriteDescriptor(int fd, const char* data, std::size_t size) {
+#if defined(__linux__)
+  return syscall(SYS_write, fd, data, size);
+#else
+  return write(fd, data, size);
+#endif
+}
+
 class DescriptorSink final : public ConsoleSink {
  public:
   explicit DescriptorSink(int fd) : fd_(fd) {}
@@ -100,7 +116,7 @@ class DescriptorSink final : public ConsoleSink {
 
   int Write(const char* data, std::size_t size) override {
     while (size > 0) {
-      ssize_t written = write(fd_, data, size);
+      ssize_t written = WriteDescriptor(fd_, data, size);
       if (written > 0) {
         data += written;
         size -= static_cast<std::size_t>(written);

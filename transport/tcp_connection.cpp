@@ -8,6 +8,7 @@
 #include "transport/tcp_connection.h"
 
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 #include "transport/anti_freeze.h"
@@ -201,17 +202,22 @@ void TIdTCPConnection::WriteBlock(const void* bytes, std::int32_t count) {
   if (count <= 0 || bytes == nullptr) return;
   DetectDisconnect(true, true);
   if (!IsConnected()) throw EIdNotConnected();
-  TIdSimpleBuffer block;  // a copy, so that an intercept may rewrite it
-  block.Write(bytes, count);
+  const auto* data = static_cast<const std::uint8_t*>(bytes);
+  // An intercept gets a copy, which it may rewrite; without one the bytes go
+  // as they are, without a copy for every block.
+  std::optional<TIdSimpleBuffer> block;
   if (intercept_ != nullptr) {
-    block.SetPosition(0);
-    intercept_->InterceptSend(&block);
-    count = static_cast<std::int32_t>(block.Size());
+    block.emplace();
+    block->Write(bytes, count);
+    block->SetPosition(0);
+    intercept_->InterceptSend(&*block);
+    count = static_cast<std::int32_t>(block->Size());
+    data = block->Memory();
   }
   std::int32_t sent_total = 0;
   while (sent_total < count) {
     if (io_handler_ == nullptr) throw EIdClosedSocket();
-    int sent = io_handler_->SendBytes(block.Memory() + sent_total, count - sent_total);
+    int sent = io_handler_->SendBytes(data + sent_total, count - sent_total);
     TIdAntiFreezeBase::GiveTime(false, false);
     close_seen_ = sent == 0;
     DetectDisconnect(true, false);
