@@ -13,7 +13,6 @@
 #include <string>
 
 #include "demo_server/status_record_maker.h"
-#include "monitor/testing/byte_by_byte_monitor.h"
 #include "monitor/testing/monitor_over_stream.h"
 #include "platform/console.h"
 
@@ -61,7 +60,7 @@ const std::string& UnterminatedStream() {
 }
 
 void RunOver(benchmark::State& state, const std::string& stream, bool console,
-             MonitorLoop loop = nullptr) {
+             MonitorLoop loop = MonitorLoop::kRunMonitor) {
   const PeerScript script = StreamScript(stream);
   for (auto _ : state) {
     NullSink sink(console);
@@ -87,10 +86,10 @@ void BM_ReceiveLoop_OneLongRecord_FileLog(benchmark::State& state) {
   RunOver(state, UnterminatedStream(), false);
 }
 void BM_ReceiveLoop_ByteByByte_Records_FileLog(benchmark::State& state) {
-  RunOver(state, RecordStream(), false, &RunByteByByteMonitor);
+  RunOver(state, RecordStream(), false, MonitorLoop::kByteByByte);
 }
 void BM_ReceiveLoop_ByteByByte_Records_ConsoleLog(benchmark::State& state) {
-  RunOver(state, RecordStream(), true, &RunByteByByteMonitor);
+  RunOver(state, RecordStream(), true, MonitorLoop::kByteByByte);
 }
 
 BENCHMARK(BM_ReceiveLoop_Records_FileLog)->Unit(benchmark::kMillisecond);

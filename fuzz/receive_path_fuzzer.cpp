@@ -8,11 +8,16 @@
 // same failed block, same requests and receives before each write, same
 // pauses), also when one write of the log fails.
 //
-// Input: byte 0 seeds the chosen chunk sizes, byte 1 sets the most bytes
-// collected while waiting for a terminator (16 to 4096), byte 2 chooses how
-// the peer ends (bit 0: orderly close or reset), where the log goes (bit 1:
-// file or console) and which write of the log fails (bits 2 to 7: none, or
-// that write counted from 1); the rest is the stream.
+// The byte-by-byte loop writes its log through a writer of its own, so this
+// also holds the monitor's text output to a plain model of it, for each
+// reader: a file, a console, a terminal and the journal.
+//
+// Input: byte 0 seeds the chosen chunk sizes (bit 7 also sets a dead-path
+// time-out), byte 1 sets the most bytes collected while waiting for a
+// terminator (16 to 4096), byte 2 chooses how the peer ends (bit 0: orderly
+// close or reset), where the log goes (bits 1 and 2: file, console, terminal
+// or journal) and which write of the log fails (bits 3 to 7: none, or that
+// write counted from 1); the rest is the stream.
 
 #include <cstddef>
 #include <cstdint>
@@ -22,7 +27,6 @@
 #include <string_view>
 
 #include "monitor/run_monitor.h"
-#include "monitor/testing/byte_by_byte_monitor.h"
 #include "monitor/testing/fake_console_sink.h"
 #include "monitor/testing/monitor_over_stream.h"
 #include "monitor/testing/receive_path_comparison.h"
@@ -34,8 +38,12 @@ struct Run {
   StreamRunResult result;
 };
 
-Run RunWith(const PeerScript& script, std::size_t limit) {
-  FakeConsoleSink sink(/*character_device=*/false);
+Run RunWith(const PeerScript& script, std::size_t limit, LogKind log) {
+  const bool character_device = log == LogKind::kConsole || log == LogKind::kTerminal;
+  const StreamReader reader = log == LogKind::kTerminal  ? StreamReader::kTerminal
+                              : log == LogKind::kJournal ? StreamReader::kJournal
+                                                         : StreamReader::kPlain;
+  FakeConsoleSink sink(character_device, reader);
   Run run;
   run.result = RunMonitorOverStream(script, limit, sink);
   run.log = sink.Written();
@@ -77,15 +85,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint32_t seed = data[0];
   const std::size_t limit = 16 + 16 * static_cast<std::size_t>(data[1]) % 4096;
   const int end_code = (data[2] & 1) != 0 ? 10054 : 0;
-  const bool console = (data[2] & 2) != 0;
-  const std::size_t failing_write = data[2] >> 2;
+  const std::int32_t dead_path_timeout_s = (data[0] & 0x80) != 0 ? 30 : 0;
+  const LogKind log = kEveryLogKind[(data[2] >> 1) & 3];
+  const std::size_t failing_write = data[2] >> 3;
   const std::string_view stream(reinterpret_cast<const char*>(data + 3), size - 3);
 
   const PeerScript whole_script = StreamScript(stream, nullptr, end_code);
-  const Run whole = RunWith(whole_script, limit);
+  const Run whole = RunWith(whole_script, limit, log);
 
   const PeerScript single_script = StreamScript(stream, ChunksOf(1), end_code);
-  const Run single = RunWith(single_script, limit);
+  const Run single = RunWith(single_script, limit, log);
 
   // A function of the bytes already served, so that every run with this
   // script gets the same chunks.
@@ -100,17 +109,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 1 + state % most;
       },
       end_code);
-  const Run chosen = RunWith(chosen_script, limit);
+  const Run chosen = RunWith(chosen_script, limit, log);
 
   // The loop against the byte-by-byte reference, in each chunking.
   ComparisonCase comparison;
-  comparison.received_text_limit = limit;
-  comparison.console = console;
+  comparison.settings.received_text_limit = limit;
+  comparison.settings.dead_path_timeout_s = dead_path_timeout_s;
+  comparison.log = log;
   comparison.failing_write = failing_write;
   for (const PeerScript* chunking : {&chosen_script, &single_script, &whole_script}) {
     comparison.script = *chunking;
-    const LoopRecord reference = RecordRun(comparison, &RunByteByByteMonitor);
-    const LoopRecord fast = RecordRun(comparison, nullptr);
+    const LoopRecord reference = RecordRun(comparison, MonitorLoop::kByteByByte);
+    const LoopRecord fast = RecordRun(comparison, MonitorLoop::kRunMonitor);
     const std::string difference = FirstDifference(reference, fast);
     if (!difference.empty()) {
       std::fprintf(stderr, "the loop differs from the byte-by-byte loop: %s\n", difference.c_str());

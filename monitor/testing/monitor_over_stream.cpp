@@ -3,7 +3,9 @@
 #include <utility>
 
 #include "monitor/run_monitor.h"
+#include "monitor/testing/byte_by_byte_monitor.h"
 #include "monitor/testing/in_process_monitor_run.h"
+#include "monitor/testing/reference_log.h"
 #include "runtime/exception.h"
 
 namespace {
@@ -28,9 +30,15 @@ PeerScript StreamScript(std::string_view stream, PeerChunking chunking, int end_
   return script;
 }
 
-StreamRunResult RunMonitorOverStream(const PeerScript& script, std::size_t received_text_limit,
+MonitorSettings InProcessSettings(std::size_t received_text_limit) {
+  MonitorSettings settings;
+  settings.status_server_host = "localhost";
+  settings.received_text_limit = received_text_limit;
+  return settings;
+}
+
+StreamRunResult RunMonitorOverStream(const PeerScript& script, const MonitorSettings& settings,
                                      ConsoleSink& sink, MonitorLoop loop) {
-  if (loop == nullptr) loop = static_cast<MonitorLoop>(&RunMonitor);
   StreamRunResult result;
   InProcessMonitorRun run(script, sink, [&result](std::int32_t milliseconds) {
     result.pauses.push_back(milliseconds);
@@ -38,11 +46,18 @@ StreamRunResult RunMonitorOverStream(const PeerScript& script, std::size_t recei
       throw EndOfRun{};
     }
   });
-  run.settings.received_text_limit = received_text_limit;
+  run.settings = settings;
+  // The reference writes through a log of its own over the same sink; the
+  // run's text output then stays unused and never opens the sink.
+  ReferenceLog reference_log(sink);
   {
-    MonitorState state(received_text_limit);
+    MonitorState state(settings.received_text_limit);
     try {
-      loop(run.settings, run.Services(), state);
+      if (loop == MonitorLoop::kByteByByte) {
+        RunByteByByteMonitor(run.settings, run.Services(), state, reference_log);
+      } else {
+        RunMonitor(run.settings, run.Services(), state);
+      }
     } catch (const EndOfRun&) {
     } catch (const Exception& error) {
       // A handler's own line failed: the error leaves the monitor.
@@ -50,11 +65,20 @@ StreamRunResult RunMonitorOverStream(const PeerScript& script, std::size_t recei
     }
   }  // the client goes before the log is written out
   try {
-    run.Output().Flush();
+    if (loop == MonitorLoop::kByteByByte) {
+      reference_log.Flush();
+    } else {
+      run.Output().Flush();
+    }
   } catch (const Exception& error) {
     if (result.escaped.empty())
       result.escaped = std::string(error.ClassName()) + ": " + error.Message();
   }
   result.bytes_sent = ScriptedPeerStack::BytesSent();
   return result;
+}
+
+StreamRunResult RunMonitorOverStream(const PeerScript& script, std::size_t received_text_limit,
+                                     ConsoleSink& sink, MonitorLoop loop) {
+  return RunMonitorOverStream(script, InProcessSettings(received_text_limit), sink, loop);
 }

@@ -10,16 +10,15 @@
 #include <string_view>
 #include <vector>
 
+#include "monitor/monitor_state.h"
 #include "transport/testing/scripted_peer_stack.h"
 
 class ConsoleSink;
-struct MonitorSettings;
-struct MonitorServices;
-struct MonitorState;
 
-/// A monitor loop: RunMonitor or a test's reference.
-using MonitorLoop = void (*)(const MonitorSettings& settings, const MonitorServices& services,
-                             MonitorState& state);
+/// Which monitor loop runs: the product's (RunMonitor, its log through
+/// TextOutput) or the tests' reference (RunByteByByteMonitor, its log through
+/// ReferenceLog).
+enum class MonitorLoop { kRunMonitor, kByteByByte };
 
 struct StreamRunResult {
   /// The pauses the monitor asked for, in order.
@@ -38,13 +37,23 @@ struct StreamRunResult {
 PeerScript StreamScript(std::string_view stream, PeerChunking chunking = nullptr, int end_code = 0,
                         int connections = 1);
 
-/// Runs the monitor with `received_text_limit` over `script` and writes its
+/// The settings of a run in process: the status server "localhost"
+/// (resolved without a lookup), the most bytes collected while waiting for a
+/// terminator `received_text_limit`, the rest as a monitor's defaults.
+MonitorSettings InProcessSettings(std::size_t received_text_limit);
+
+/// Runs the monitor with `settings` over `script` and writes its
 /// log to `sink`. The run ends at the first pause after a failed connect, so
 /// the script must leave a connect to fail; until then the monitor reads
 /// every stream, reports every record in it and announces the end of each
 /// connection. The clock stands at 09:05:03.007 and moves on only by the
 /// pauses. Installs the scripted stack as the stack class; no other
-/// transport component may be alive. `loop` runs the monitor; null means
-/// RunMonitor.
+/// transport component may be alive.
+StreamRunResult RunMonitorOverStream(const PeerScript& script, const MonitorSettings& settings,
+                                     ConsoleSink& sink,
+                                     MonitorLoop loop = MonitorLoop::kRunMonitor);
+
+/// The same with InProcessSettings(received_text_limit).
 StreamRunResult RunMonitorOverStream(const PeerScript& script, std::size_t received_text_limit,
-                                     ConsoleSink& sink, MonitorLoop loop = nullptr);
+                                     ConsoleSink& sink,
+                                     MonitorLoop loop = MonitorLoop::kRunMonitor);

@@ -1,6 +1,8 @@
 #include "monitor/testing/receive_path_comparison.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <mutex>
 
 #include "platform/console.h"
 
@@ -10,11 +12,23 @@ namespace {
 // chosen write.
 class RecordingSink final : public ConsoleSink {
  public:
-  RecordingSink(bool character_device, std::size_t failing_write, LoopRecord& record)
-      : character_device_(character_device), failing_write_(failing_write), record_(record) {}
+  RecordingSink(LogKind kind, std::size_t failing_write, LoopRecord& record)
+      : kind_(kind), failing_write_(failing_write), record_(record) {}
 
   int Open() override { return 0; }
-  bool IsCharacterDevice() const override { return character_device_; }
+  bool IsCharacterDevice() const override {
+    return kind_ == LogKind::kConsole || kind_ == LogKind::kTerminal;
+  }
+  StreamReader Reader() const override {
+    switch (kind_) {
+      case LogKind::kTerminal:
+        return StreamReader::kTerminal;
+      case LogKind::kJournal:
+        return StreamReader::kJournal;
+      default:
+        return StreamReader::kPlain;
+    }
+  }
   int Write(const char* data, std::size_t size) override {
     LoopRecord::Write write;
     write.block.assign(data, size);
@@ -26,7 +40,7 @@ class RecordingSink final : public ConsoleSink {
   }
 
  private:
-  bool character_device_;
+  LogKind kind_;
   std::size_t failing_write_;
   std::size_t calls_ = 0;
   LoopRecord& record_;
@@ -41,12 +55,61 @@ std::string Describe(const LoopRecord::Write& write) {
   return text;
 }
 
+// Where two blocks first differ, with a few bytes around it, control bytes
+// escaped: a journal line is thousands of bytes long.
+std::string WhereTheyDiffer(const std::string& expected, const std::string& actual) {
+  std::size_t at = 0;
+  while (at < expected.size() && at < actual.size() && expected[at] == actual[at]) ++at;
+  const auto around = [at](const std::string& block) {
+    const std::size_t from = at < 12 ? 0 : at - 12;
+    std::string shown;
+    for (char byte : block.substr(from, 24)) {
+      const auto value = static_cast<unsigned char>(byte);
+      if (value < 0x20 || value >= 0x7F) {
+        char escaped[5];
+        std::snprintf(escaped, sizeof escaped, "\\x%02X", value);
+        shown += escaped;
+      } else {
+        shown += byte;
+      }
+    }
+    return "\"" + shown + "\"";
+  };
+  return "; first difference at byte " + std::to_string(at) + ": expected " + around(expected) +
+         ", got " + around(actual);
+}
+
 }  // namespace
+
+const char* LogKindName(LogKind kind) {
+  switch (kind) {
+    case LogKind::kFile:
+      return "file";
+    case LogKind::kConsole:
+      return "console";
+    case LogKind::kTerminal:
+      return "terminal";
+    case LogKind::kJournal:
+      return "journal";
+  }
+  return "?";
+}
 
 LoopRecord RecordRun(const ComparisonCase& run, MonitorLoop loop) {
   LoopRecord record;
-  RecordingSink sink(run.console, run.failing_write, record);
-  record.result = RunMonitorOverStream(run.script, run.received_text_limit, sink, loop);
+  RecordingSink sink(run.log, run.failing_write, record);
+  // The gate sees every call the peer serves; the connect thread makes some.
+  std::mutex calls_mutex;
+  PeerScript script = run.script;
+  script.call_gate = [&record, &calls_mutex, gate = run.script.call_gate](const char* call) {
+    {
+      std::lock_guard<std::mutex> lock(calls_mutex);
+      if (!record.calls.empty()) record.calls += ' ';
+      record.calls += call;
+    }
+    return gate && gate(call);
+  };
+  record.result = RunMonitorOverStream(script, run.settings, sink, loop);
   record.receives = ScriptedPeerStack::Receives();
   return record;
 }
@@ -56,7 +119,8 @@ std::string FirstDifference(const LoopRecord& expected, const LoopRecord& actual
   for (std::size_t i = 0; i < common; ++i) {
     if (!(expected.writes[i] == actual.writes[i])) {
       return "write " + std::to_string(i + 1) + ": expected " + Describe(expected.writes[i]) +
-             ", got " + Describe(actual.writes[i]);
+             ", got " + Describe(actual.writes[i]) +
+             WhereTheyDiffer(expected.writes[i].block, actual.writes[i].block);
     }
   }
   if (expected.writes.size() != actual.writes.size()) {
@@ -64,6 +128,9 @@ std::string FirstDifference(const LoopRecord& expected, const LoopRecord& actual
            std::to_string(actual.writes.size());
   }
   if (expected.result.pauses != actual.result.pauses) return "the pauses differ";
+  if (expected.calls != actual.calls) {
+    return "expected the calls \"" + expected.calls + "\", got \"" + actual.calls + "\"";
+  }
   if (expected.result.bytes_sent != actual.result.bytes_sent) {
     return "expected " + std::to_string(expected.result.bytes_sent) + " bytes sent, got " +
            std::to_string(actual.result.bytes_sent);
