@@ -42,9 +42,9 @@ PeerScript StreamScript(std::string_view stream, PeerChunking chunking = nullptr
 /// terminator `received_text_limit`, the rest as a monitor's defaults.
 MonitorSettings InProcessSettings(std::size_t received_text_limit);
 
-/// Runs the monitor with `settings` over `script` and writes its
-/// log to `sink`. The run ends at the first pause after a failed connect, so
-/// the script must leave a connect to fail; until then the monitor reads
+/// Runs the monitor with `settings` over `script` and writes its log to
+/// `sink`. The run ends at the first pause after a failed connect, so the
+/// script must leave a connect to fail; until then the monitor reads
 /// every stream, reports every record in it and announces the end of each
 /// connection. The clock stands at 09:05:03.007 and moves on only by the
 /// pauses. Installs the scripted stack as the stack class; no other
