@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """A status server for the booted-systemd stage (tools/test_stages/80-systemd.sh).
 
-Listens on 127.0.0.1:PORT and, on every connection, answers each "GET /"
+Listens on 127.0.0.1:PORT (0: a port that the kernel hands out), says so on
+standard output as "listening on 127.0.0.1:PORT" with the port it got, and,
+on every connection, answers each "GET /"
 request line with the next status-change record, at most one record per
 PACE seconds. Record ids count up from FIRST_ID across connections; after
 COUNT records in all it goes quiet: connections stay open and requests are
@@ -54,6 +56,7 @@ def main():
     make_record = long_record if sys.argv[5:] == ["long"] else record
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
     listener = socket.create_server(("127.0.0.1", port))
+    print("listening on 127.0.0.1:%d" % listener.getsockname()[1], flush=True)
     selector = selectors.DefaultSelector()
     selector.register(listener, selectors.EVENT_READ)
     pending = {}  # connection -> bytes of requests received so far

@@ -118,7 +118,7 @@ TEST(CommandLineTest, ServerArgumentIsWhereTheMonitorConnects) {
       {"--", "127.0.0.1"},
   };
   for (const auto& c : cases) {
-    ScriptedServer server(0, {{Expect(kGet), Send(kRecordA), Expect(kGet)}});
+    ScriptedServer server({{Expect(kGet), Send(kRecordA), Expect(kGet)}});
     std::vector<std::string> arguments;
     if (c.option != nullptr) arguments.push_back(c.option);
     arguments.push_back(std::string(c.host) + ":" + std::to_string(server.Port()));

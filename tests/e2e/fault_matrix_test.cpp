@@ -174,16 +174,18 @@ Holdings HoldingsOf(pid_t pid) {
 
 enum class Monitor { kLocal, kSmallLimit, kUnknownHost };
 
-const char* PathOf(Monitor monitor) {
+// The command line of a row's monitor, pointed at the row's peer on `port`.
+std::vector<std::string> CommandOf(Monitor monitor, std::uint16_t port) {
+  const std::string at = ":" + std::to_string(port);
   switch (monitor) {
     case Monitor::kLocal:
-      return FAULT_MONITOR_PATH;
+      break;
     case Monitor::kSmallLimit:
-      return FAULT_MONITOR_LIMIT_PATH;
+      return {FAULT_MONITOR_LIMIT_PATH, "localhost" + at};
     case Monitor::kUnknownHost:
-      return FAULT_MONITOR_NO_HOST_PATH;
+      return {FAULT_MONITOR_PATH, FAULT_UNKNOWN_HOST + at};
   }
-  return "";
+  return {FAULT_MONITOR_PATH, "localhost" + at};
 }
 
 struct Row {
@@ -397,11 +399,12 @@ TEST_P(FaultMatrixTest, LogAndOutcome) {
   std::optional<ScriptedServer> server;
   std::optional<StalledListener> stalled;
   if (row.stalled_listener) {
-    stalled.emplace(FAULT_MONITOR_PORT);
+    stalled.emplace();
   } else {
-    server.emplace(FAULT_MONITOR_PORT, row.scripts);
+    server.emplace(row.scripts);
   }
-  ChildProcess monitor({PathOf(row.monitor)}, row.stdout_to);
+  ChildProcess monitor(CommandOf(row.monitor, server ? server->Port() : stalled->Port()),
+                       row.stdout_to);
   const size_t wanted =
       row.stdout_to == StdoutTo::kFile ? row.log.size() / 128 * 128 : row.log.size();
   if (row.still_running) {

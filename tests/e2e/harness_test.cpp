@@ -13,6 +13,7 @@
 
 #include "demo_server/loopback_socket.h"
 #include "tests/e2e/child_process.h"
+#include "tests/e2e/held_port.h"
 #include "tests/e2e/log_mask.h"
 #include "tests/e2e/scripted_server.h"
 
@@ -156,11 +157,10 @@ class Client {
 };
 
 TEST(ScriptedServerTest, FollowsEachConnectionsScriptThenRefuses) {
-  ScriptedServer server(0, {
-                               {Expect("GET /\r\n"), SendInPieces("hello world", 3, 10ms),
-                                Expect("GET /\r\n"), Close()},
-                               {Send("second"), Pause(50ms), Close()},
-                           });
+  ScriptedServer server({
+      {Expect("GET /\r\n"), SendInPieces("hello world", 3, 10ms), Expect("GET /\r\n"), Close()},
+      {Send("second"), Pause(50ms), Close()},
+  });
   {
     Client client(server.Port());
     ASSERT_EQ(client.ConnectError(), 0);
@@ -183,12 +183,12 @@ TEST(ScriptedServerTest, FollowsEachConnectionsScriptThenRefuses) {
 }
 
 TEST(ScriptedServerTest, WithoutScriptsThePortRefuses) {
-  ScriptedServer server(0, {});
+  ScriptedServer server({});
   EXPECT_EQ(Client(server.Port()).ConnectError(), ECONNREFUSED);
 }
 
 TEST(ScriptedServerTest, ResetDropsTheConnection) {
-  ScriptedServer server(0, {{Send("part"), Pause(100ms), Reset()}});
+  ScriptedServer server({{Send("part"), Pause(100ms), Reset()}});
   Client client(server.Port());
   int error = 0;
   EXPECT_EQ(client.ReceiveAll(&error), "part");
@@ -196,7 +196,7 @@ TEST(ScriptedServerTest, ResetDropsTheConnection) {
 }
 
 TEST(ScriptedServerTest, ReportsUnexpectedBytesAndAnEarlyEnd) {
-  ScriptedServer server(0, {{Expect("GET /\r\n"), Close()}, {Expect("GET /\r\n"), Close()}});
+  ScriptedServer server({{Expect("GET /\r\n"), Close()}, {Expect("GET /\r\n"), Close()}});
   Client(server.Port()).Send("PUT /\r\n");
   {
     Client client(server.Port());
@@ -208,6 +208,40 @@ TEST(ScriptedServerTest, ReportsUnexpectedBytesAndAnEarlyEnd) {
   EXPECT_EQ(problems[0], "connection 1, step 1: expected \"GET /\\r\\n\", got \"PUT /\\r\\n\"");
   EXPECT_EQ(problems[1],
             "connection 2, step 1: the peer left while \"GET /\\r\\n\" was expected, got \"GET\"");
+}
+
+// The soak's and the scripted server's ground: servers listen on a held port
+// in turn, the demo server among them, and while none does, connects are
+// refused and the port is no one else's.
+TEST(HeldPortTest, ServersListenInTurnAndNoOneElseBindsIt) {
+  const HeldPort port;
+  EXPECT_EQ(Client(port.Number()).ConnectError(), ECONNREFUSED);
+  for (int turn = 0; turn < 2; ++turn) {
+    UniqueFd listener = ListenOnLoopback(port.Number(), 1);
+    EXPECT_EQ(Client(port.Number()).ConnectError(), 0) << "turn " << turn;
+  }
+  EXPECT_EQ(Client(port.Number()).ConnectError(), ECONNREFUSED);
+
+  {
+    ChildProcess server({DEMO_SERVER_PATH, "--port", std::to_string(port.Number())},
+                        StdoutTo::kFile);
+    const std::string listening =
+        "demo-status-server: listening on 127.0.0.1:" + std::to_string(port.Number()) + "\n";
+    EXPECT_TRUE(server.WaitFor([&](const std::string& out) { return out == listening; }, 5s))
+        << server.Output() << server.ErrorOutput();
+    EXPECT_EQ(Client(port.Number()).ConnectError(), 0);
+    server.Stop(SIGTERM);
+  }
+  EXPECT_EQ(Client(port.Number()).ConnectError(), ECONNREFUSED);
+
+  // A socket of another program, without SO_REUSEADDR.
+  UniqueFd other(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port.Number());
+  EXPECT_NE(::bind(other.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  EXPECT_EQ(errno, EADDRINUSE);
 }
 
 TEST(DemoServerProgramTest, EndsInOrderOnSigintAndSigterm) {

@@ -1,11 +1,10 @@
-# The installed program: a variant built for a loopback test port is
-# installed with the program's own install rules (as a component that a
-# plain install leaves out) into temporary trees, and run from there.
-# Included by tests/CMakeLists.txt.
+# The installed program: a copy of the program is installed with the
+# program's own install rules (as a component that a plain install leaves
+# out) into temporary trees, and run from there against a scripted server
+# that its argument names. Included by tests/CMakeLists.txt.
 
-set(INSTALL_MONITOR_PORT 47836)
 add_status_monitor_executable(status-monitor-install
-  localhost ${INSTALL_MONITOR_PORT} "${RECEIVED_TEXT_LIMIT}")
+  "${STATUS_SERVER_HOST}" "${STATUS_SERVER_PORT}" "${RECEIVED_TEXT_LIMIT}")
 install_status_monitor_program(status-monitor-install
   COMPONENT installed_program_test EXCLUDE_FROM_ALL)
 
@@ -16,8 +15,6 @@ target_compile_definitions(installed_program_test PRIVATE
   BUILD_DIR="${CMAKE_BINARY_DIR}"
   INSTALL_COMPONENT="installed_program_test"
   INSTALLED_PROGRAM_NAME="$<TARGET_FILE_NAME:status-monitor-install>"
-  FAKE_SOCKETS_LIBRARY_PATH="$<TARGET_FILE:fake_ws2>"
-  INSTALL_MONITOR_PORT=${INSTALL_MONITOR_PORT})
+  FAKE_SOCKETS_LIBRARY_PATH="$<TARGET_FILE:fake_ws2>")
 add_dependencies(installed_program_test status-monitor-install ws2_32 fake_ws2)
-gtest_discover_tests(installed_program_test
-  PROPERTIES RESOURCE_LOCK tcp_port_${INSTALL_MONITOR_PORT} TIMEOUT 120)
+gtest_discover_tests(installed_program_test PROPERTIES TIMEOUT 120)

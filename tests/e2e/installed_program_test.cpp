@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "tests/e2e/child_process.h"
+#include "tests/e2e/log_helpers.h"
 #include "tests/e2e/log_lines.h"
 #include "tests/e2e/log_mask.h"
 #include "tests/e2e/scripted_server.h"
@@ -105,9 +106,9 @@ TEST_P(InstalledProgramTest, LoadsItsOwnLibraryAndWritesTheExactLog) {
     environment.push_back("LD_LIBRARY_PATH=" + decoys.string());
   }
 
-  ScriptedServer server(INSTALL_MONITOR_PORT,
-                        {{Expect(kGet), Send(kRecord), Expect(kGet), Close()}});
-  ChildProcess monitor({program.string()}, StdoutTo::kTerminal, environment);
+  ScriptedServer server({{Expect(kGet), Send(kRecord), Expect(kGet), Close()}});
+  ChildProcess monitor({program.string(), ServerArgument(server)}, StdoutTo::kTerminal,
+                       environment);
   monitor.WaitFor([](const std::string& out) { return out.size() >= kLog.size(); }, 20s);
   monitor.Stop(SIGINT);
   EXPECT_EQ(MaskTimeStamps(monitor.Output()), kLog) << Visible(monitor.Output());

@@ -76,6 +76,12 @@ inline std::chrono::milliseconds StampGap(const ChildProcess& monitor, size_t fr
   return std::chrono::milliseconds((second - first + 86400000) % 86400000);  // across midnight
 }
 
+/// The monitor's argument that points it at `server`: by the name localhost,
+/// which its log then shows, as with a built-in server of that name.
+inline std::string ServerArgument(const ScriptedServer& server) {
+  return "localhost:" + std::to_string(server.Port());
+}
+
 /// What the scripted server found wrong, a line each; empty when nothing.
 inline std::string Problems(const ScriptedServer& server) {
   std::string text;

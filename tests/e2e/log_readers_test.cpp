@@ -82,8 +82,8 @@ std::string ForeignJournalStream() {
 }
 
 TEST(LogReadersTest, TerminalShowsControlBytesAndActsOnNone) {
-  ScriptedServer server(MONITOR_E2E_PORT, HostileScripts());
-  ChildProcess monitor({MONITOR_E2E_PATH}, StdoutTo::kTerminal);
+  ScriptedServer server(HostileScripts());
+  ChildProcess monitor({MONITOR_PATH, ServerArgument(server)}, StdoutTo::kTerminal);
   const std::string expected = LogOf(kHostileRecordShown, kHostileReportShown);
   monitor.WaitFor([&](const std::string& out) { return out.size() >= expected.size(); }, 30s);
   monitor.Stop(SIGINT);
@@ -104,8 +104,8 @@ TEST(LogReadersTest, FileKeepsEveryByteExactly) {
        {std::vector<std::string>{"LC_ALL=C"},
         std::vector<std::string>{"LC_ALL=C", ForeignJournalStream()}}) {
     SCOPED_TRACE(environment.back());
-    ScriptedServer server(MONITOR_E2E_PORT, HostileScripts());
-    ChildProcess monitor({MONITOR_E2E_PATH}, StdoutTo::kFile, environment);
+    ScriptedServer server(HostileScripts());
+    ChildProcess monitor({MONITOR_PATH, ServerArgument(server)}, StdoutTo::kFile, environment);
     const std::string expected = LogOf(HostileRecord(S), kHostileReport);
     const size_t blocks = expected.size() / 128 * 128;
     monitor.WaitFor([&](const std::string& out) { return out.size() >= blocks; }, 30s);
@@ -128,9 +128,9 @@ TEST(LogReadersTest, JournalGetsWholeLinesWithTheirLevelsAtOnce) {
       "<Event>Config";
   const std::string second = "Changed</Event>\r\n<State>\x0eup\x0f</State>\r\n</StatusChange>";
   constexpr auto kPauseInsideALine = 800ms;
-  ScriptedServer server(MONITOR_E2E_PORT, {{Expect(kGet), Send(first), Pause(kPauseInsideALine),
-                                            Send(second), Expect(kGet), Close()}});
-  ChildProcess monitor({MONITOR_E2E_PATH}, StdoutTo::kJournal);
+  ScriptedServer server(
+      {{Expect(kGet), Send(first), Pause(kPauseInsideALine), Send(second), Expect(kGet), Close()}});
+  ChildProcess monitor({MONITOR_PATH, ServerArgument(server)}, StdoutTo::kJournal);
   const std::vector<std::string> expected = {
       std::string("<6>Version: ") + kProgramVersion + "\n",
       "<6>\n",

@@ -1,5 +1,5 @@
-// The monitor's log end to end: the real executable, built for localhost and
-// a fixed test port, against a scripted status server on that port. Its
+// The monitor's log end to end: the real executable, pointed by its argument
+// at a scripted status server on localhost and a port of its own. Its
 // standard output goes to a raw pseudo-terminal (every statement written out
 // at once) or to a file (written in 128-byte blocks); the log is compared
 // byte for byte, CR LF included, with only the time stamps masked.
@@ -138,8 +138,8 @@ class ConsoleLogTest : public ::testing::TestWithParam<Scenario> {};
 
 TEST_P(ConsoleLogTest, LogIsExact) {
   const Scenario& scenario = GetParam();
-  ScriptedServer server(MONITOR_E2E_PORT, scenario.scripts);
-  ChildProcess monitor({MONITOR_E2E_PATH}, StdoutTo::kTerminal);
+  ScriptedServer server(scenario.scripts);
+  ChildProcess monitor({MONITOR_PATH, ServerArgument(server)}, StdoutTo::kTerminal);
   // Every scenario ends in a failed connect, after which the monitor pauses
   // for 2000 ms: there is time to stop it before it writes more.
   monitor.WaitFor([&](const std::string& out) { return out.size() >= scenario.log.size(); }, 30s);
@@ -163,8 +163,8 @@ class FileLogTest : public ::testing::TestWithParam<Scenario> {};
 
 TEST_P(FileLogTest, LogIsWrittenInWholeBlocks) {
   const Scenario& scenario = GetParam();
-  ScriptedServer server(MONITOR_E2E_PORT, scenario.scripts);
-  ChildProcess monitor({MONITOR_E2E_PATH}, StdoutTo::kFile);
+  ScriptedServer server(scenario.scripts);
+  ChildProcess monitor({MONITOR_PATH, ServerArgument(server)}, StdoutTo::kFile);
   const size_t blocks = scenario.log.size() / 128 * 128;
   monitor.WaitFor([&](const std::string& out) { return out.size() >= blocks; }, 30s);
   monitor.Stop(SIGKILL);

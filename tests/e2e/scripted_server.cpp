@@ -22,31 +22,6 @@ using std::chrono::milliseconds;
 // How long a step may wait for the monitor before the script counts as failed.
 constexpr milliseconds kStepTimeout{15000};
 
-// A socket bound to 127.0.0.1:port, listening or not.
-UniqueFd BoundSocket(std::uint16_t port, bool listen) {
-  UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  int on = 1;
-  ::setsockopt(socket.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(port);
-  if (!socket.Valid() ||
-      ::bind(socket.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      (listen && ::listen(socket.Get(), 4) != 0)) {
-    throw std::runtime_error("can't bind 127.0.0.1:" + std::to_string(port) + ": " +
-                             std::strerror(errno));
-  }
-  return socket;
-}
-
-std::uint16_t LocalPort(int fd) {
-  sockaddr_in address{};
-  socklen_t size = sizeof address;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-  return ntohs(address.sin_port);
-}
-
 }  // namespace
 
 Step Expect(std::string bytes) { return {Step::Kind::kExpect, std::move(bytes), 0, {}}; }
@@ -58,9 +33,8 @@ Step Pause(milliseconds length) { return {Step::Kind::kPause, "", 0, length}; }
 Step Close() { return {Step::Kind::kClose, "", 0, {}}; }
 Step Reset() { return {Step::Kind::kReset, "", 0, {}}; }
 
-ScriptedServer::ScriptedServer(std::uint16_t port, std::vector<Script> scripts)
-    : scripts_(std::move(scripts)), socket_(BoundSocket(port, !scripts_.empty())) {
-  port_ = LocalPort(socket_.Get());
+ScriptedServer::ScriptedServer(std::vector<Script> scripts) : scripts_(std::move(scripts)) {
+  if (!scripts_.empty()) listener_ = ListenOnLoopback(port_.Number(), 4);
   thread_ = std::thread([this] { Serve(); });
 }
 
@@ -94,9 +68,9 @@ void ScriptedServer::Problem(const std::string& text) {
 void ScriptedServer::Serve() {
   for (size_t index = 0; index < scripts_.size(); ++index) {
     const std::string where = "connection " + std::to_string(index + 1);
-    auto wait = stop_.WaitFor(socket_.Get(), POLLIN, milliseconds(-1));
+    auto wait = stop_.WaitFor(listener_.Get(), POLLIN, milliseconds(-1));
     if (wait == StopFlag::Wait::kStopped) return;
-    UniqueFd connection(::accept4(socket_.Get(), nullptr, nullptr, SOCK_CLOEXEC));
+    UniqueFd connection(::accept4(listener_.Get(), nullptr, nullptr, SOCK_CLOEXEC));
     if (!connection.Valid()) {
       Problem(where + ": accept failed: " + std::strerror(errno));
       return;
@@ -104,15 +78,8 @@ void ScriptedServer::Serve() {
     // Pieces written apart must travel apart, not wait to be merged.
     int on = 1;
     ::setsockopt(connection.Get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    if (index + 1 == scripts_.size()) {
-      // Refuse whatever comes next, without leaving the port free for others.
-      socket_.Reset();
-      try {
-        socket_ = BoundSocket(port_, false);
-      } catch (const std::exception& error) {
-        Problem(error.what());
-      }
-    }
+    // Whatever comes next is refused: the port stays held, but unheard.
+    if (index + 1 == scripts_.size()) listener_.Reset();
     // A failed step ends its connection; the next script still gets its turn.
     const Script& script = scripts_[index];
     bool failed = false;

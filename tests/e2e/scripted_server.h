@@ -9,6 +9,7 @@
 
 #include "demo_server/stop_flag.h"
 #include "platform/unique_fd_posix.h"
+#include "tests/e2e/held_port.h"
 
 namespace e2e {
 
@@ -35,22 +36,23 @@ Step Reset();
 
 using Script = std::vector<Step>;
 
-/// A status server on 127.0.0.1:`port` that follows one script per accepted
-/// connection, in order, on a thread of its own. When the connection of the
-/// last script has been accepted, the listener closes and the port stays
-/// bound without listening, so later connects are refused at once; with no
-/// scripts at all, the port refuses from the start. A script that doesn't end
-/// in Close or Reset keeps its connection open until the server is destroyed.
+/// A status server on 127.0.0.1, on a port that the kernel handed out
+/// (Port()), that follows one script per accepted connection, in order, on a
+/// thread of its own. When the connection of the last script has been
+/// accepted, the listener closes and the port stays held without a listener,
+/// so later connects are refused at once; with no scripts at all, the port
+/// refuses from the start. A script that doesn't end in Close or Reset keeps
+/// its connection open until the server is destroyed.
 class ScriptedServer final {
  public:
-  /// Throws std::runtime_error when the port can't be bound.
-  ScriptedServer(std::uint16_t port, std::vector<Script> scripts);
+  /// Throws std::runtime_error when no port can be had.
+  explicit ScriptedServer(std::vector<Script> scripts);
   /// Stops the scripts where they are and closes every socket.
   ~ScriptedServer();
   ScriptedServer(const ScriptedServer&) = delete;
   ScriptedServer& operator=(const ScriptedServer&) = delete;
 
-  std::uint16_t Port() const { return port_; }
+  std::uint16_t Port() const { return port_.Number(); }
 
   /// Waits until every script has run to its end; false after `timeout`.
   bool WaitUntilDone(std::chrono::milliseconds timeout);
@@ -65,8 +67,8 @@ class ScriptedServer final {
   void Problem(const std::string& text);
 
   std::vector<Script> scripts_;
-  UniqueFd socket_;  // listening, later only bound
-  std::uint16_t port_ = 0;
+  HeldPort port_;
+  UniqueFd listener_;  // on port_, until the last script's connection
   StopFlag stop_;
   mutable std::mutex mutex_;
   std::vector<std::string> problems_;  // guarded by mutex_

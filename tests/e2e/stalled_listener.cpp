@@ -10,6 +10,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "tests/e2e/held_port.h"
+
 namespace e2e {
 
 namespace {
@@ -45,28 +47,20 @@ bool ConnectCompletes(int fd, std::uint16_t port) {
 
 }  // namespace
 
-StalledListener::StalledListener(std::uint16_t port)
-    : listener_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-  int on = 1;
-  ::setsockopt(listener_.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in address = Loopback(port);
-  // Backlog 0: the smallest queue the kernel allows, filled by one or two
-  // connections that nobody accepts.
-  if (!listener_.Valid() ||
-      ::bind(listener_.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(listener_.Get(), 0) != 0) {
-    Fail("can't listen on 127.0.0.1:" + std::to_string(port));
-  }
+// Backlog 0: the smallest queue the kernel allows, filled by one or two
+// connections that nobody accepts.
+StalledListener::StalledListener()
+    : listener_(ListenOnLoopback(0, 0)), port_(LocalPort(listener_.Get())) {
   // Connect until one connect hangs: from then on the queue is full. The
   // hanging one stays too, so that its retries don't find a free place.
   for (int i = 0; i < 16; ++i) {
     UniqueFd client(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!client.Valid()) Fail("socket");
-    const bool completed = ConnectCompletes(client.Get(), port);
+    const bool completed = ConnectCompletes(client.Get(), port_);
     queued_.push_back(std::move(client));
     if (!completed) return;
   }
-  throw std::runtime_error("the accept queue of 127.0.0.1:" + std::to_string(port) +
+  throw std::runtime_error("the accept queue of 127.0.0.1:" + std::to_string(port_) +
                            " does not fill up");
 }
 

@@ -30,13 +30,12 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const std::string kMonitor = MONITOR_DIR "/status-monitor-e2e.exe";
-const std::string kMonitorNoHost = MONITOR_DIR "/status-monitor-e2e-no-host.exe";
+const std::string kMonitor = MONITOR_DIR "/status-monitor.exe";
 const std::string kMonitorNoVersion = MONITOR_DIR "/status-monitor-e2e-no-version.exe";
 
 struct Scenario {
   const char* name;
-  const std::string* program;
+  const char* host;  // with the scripted server's port, the monitor's argument
   std::vector<Script> scripts;
   std::string log;  // the start of the expected log, stamps masked
 };
@@ -44,18 +43,18 @@ struct Scenario {
 void PrintTo(const Scenario& scenario, std::ostream* out) { *out << scenario.name; }
 
 const Scenario kScenarios[] = {
-    {"RefusedConnect", &kMonitor, {}, kBanner + Times(3, kRefused)},
+    {"RefusedConnect", "localhost", {}, kBanner + Times(3, kRefused)},
     {"OneRecord",
-     &kMonitor,
+     "localhost",
      {{Expect(kGet), Send(kRecordA), Expect(kGet), Close()}},
      kBanner + kConnected + kRequest + kRecordA + kReportA + kRequest + kClosedByPeer +
          kDisconnected + Times(2, kRefused)},
     {"PeerClosesMidRecord",
-     &kMonitor,
+     "localhost",
      {{Expect(kGet), Send(kRecordA.substr(0, 70)), Close()}},
      kBanner + kConnected + kRequest + kRecordA.substr(0, 70) + kClosedByPeer + kDisconnected +
          Times(2, kRefused)},
-    {"UnknownHost", &kMonitorNoHost, {}, kBanner + Times(3, kUnknownHost)},
+    {"UnknownHost", UNKNOWN_HOST, {}, kBanner + Times(3, kUnknownHost)},
 };
 
 std::string ScenarioName(const ::testing::TestParamInfo<Scenario>& info) { return info.param.name; }
@@ -66,8 +65,10 @@ class WineLogTest : public ::testing::TestWithParam<Scenario> {};
 // holds: the file has whole blocks, all of them the expected log's start.
 TEST_P(WineLogTest, LogIsExactInWholeBlocks) {
   const Scenario& scenario = GetParam();
-  ScriptedServer server(MONITOR_PORT, scenario.scripts);
-  ChildProcess monitor({WINE_PATH, *scenario.program}, StdoutTo::kFile);
+  ScriptedServer server(scenario.scripts);
+  ChildProcess monitor(
+      {WINE_PATH, kMonitor, std::string(scenario.host) + ":" + std::to_string(server.Port())},
+      StdoutTo::kFile);
   const size_t blocks = scenario.log.size() / 128 * 128;
   ASSERT_GT(blocks, 0u);
   bool complete =
@@ -78,7 +79,8 @@ TEST_P(WineLogTest, LogIsExactInWholeBlocks) {
   EXPECT_TRUE(complete) << Visible(MaskTimeStamps(file));
   for (size_t size : monitor.FileSizesSeen()) EXPECT_EQ(size % 128, 0u) << size;
   // Whatever the monitor wrote after the scenario's log is more of its end.
-  const std::string& last_line = scenario.program == &kMonitorNoHost ? kUnknownHost : kRefused;
+  const std::string& last_line =
+      scenario.host == std::string(UNKNOWN_HOST) ? kUnknownHost : kRefused;
   EXPECT_EQ(PrefixMismatch(scenario.log + Times(10, last_line), file), "");
   EXPECT_EQ(monitor.ErrorOutput(), "");
   EXPECT_EQ(Problems(server), "");
@@ -153,9 +155,9 @@ TEST(WineProcessEndTest, FailureThatEscapesIsReportedWithExitCode1) {
   // escapes the monitor and is reported on standard error.
   Ended ended = RunToEnd(kMonitor, true);
   EXPECT_EQ(ended.exit_code, 1);
-  EXPECT_TRUE(std::regex_match(
-      ended.err, std::regex("Exception EInOutError in module status-monitor-e2e\\.exe at "
-                            "[0-9A-F]{8}\\.\r\nI/O error 105\\.\r\n\r\n")))
+  EXPECT_TRUE(std::regex_match(ended.err,
+                               std::regex("Exception EInOutError in module status-monitor\\.exe at "
+                                          "[0-9A-F]{8}\\.\r\nI/O error 105\\.\r\n\r\n")))
       << Visible(ended.err);
 }
 

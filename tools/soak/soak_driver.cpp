@@ -7,6 +7,10 @@
 // as it is written. Between two phases of the rotation no server listens:
 // the monitor's next connect is refused and it pauses for 2000 ms, holding no
 // socket and no connect thread. That pause is where it is measured.
+//
+// The port is one the kernel handed out, held by the driver for the whole
+// soak: each phase's server listens on it in turn, and between phases it
+// refuses connects without being free for any other socket.
 
 #include <dirent.h>
 #include <signal.h>
@@ -22,6 +26,7 @@
 #include <vector>
 
 #include "tests/e2e/child_process.h"
+#include "tests/e2e/held_port.h"
 
 namespace {
 
@@ -33,7 +38,6 @@ using e2e::StdoutTo;
 struct Settings {
   std::string monitor;
   std::string server;
-  int port = 0;
   long cycles = 5000;
   long max_seconds = 1800;
   int round_size = 200;
@@ -114,8 +118,6 @@ bool ReadSettings(int argc, char** argv, Settings* settings) {
       settings->monitor = value;
     } else if (name == "--server") {
       settings->server = value;
-    } else if (name == "--port") {
-      settings->port = std::atoi(value.c_str());
     } else if (name == "--cycles") {
       settings->cycles = std::atol(value.c_str());
     } else if (name == "--round-size") {
@@ -127,8 +129,7 @@ bool ReadSettings(int argc, char** argv, Settings* settings) {
     }
   }
   return argc % 2 == 1 && !settings->monitor.empty() && !settings->server.empty() &&
-         settings->port > 0 && settings->cycles > 0 && settings->max_seconds > 0 &&
-         settings->round_size > 0;
+         settings->cycles > 0 && settings->max_seconds > 0 && settings->round_size > 0;
 }
 
 }  // namespace
@@ -136,7 +137,7 @@ bool ReadSettings(int argc, char** argv, Settings* settings) {
 int Soak(int argc, char** argv) {
   Settings settings;
   if (!ReadSettings(argc, argv, &settings)) {
-    std::cerr << "usage: soak-driver --monitor PATH --server PATH --port N [--cycles N]"
+    std::cerr << "usage: soak-driver --monitor PATH --server PATH [--cycles N]"
                  " [--max-seconds N] [--round-size N]\n";
     return 2;
   }
@@ -144,7 +145,9 @@ int Soak(int argc, char** argv) {
   const auto deadline = start + std::chrono::seconds(settings.max_seconds);
   auto seconds = [&] { return std::chrono::duration<double>(Clock::now() - start).count(); };
 
-  ChildProcess monitor({settings.monitor}, StdoutTo::kTerminal);
+  const e2e::HeldPort port;
+  ChildProcess monitor({settings.monitor, "localhost:" + std::to_string(port.Number())},
+                       StdoutTo::kTerminal);
   // Waits until the log has grown past `since` and ends in a refused
   // connect: the monitor is then in its 2000 ms pause, with no socket and no
   // connect thread. (A refusal that something else followed, such as one at
@@ -173,7 +176,7 @@ int Soak(int argc, char** argv) {
       if (phase.connections > 0) {
         std::vector<std::string> argv = {settings.server,
                                          "--port",
-                                         std::to_string(settings.port),
+                                         std::to_string(port.Number()),
                                          "--quiet",
                                          "--interval-ms",
                                          "0",

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Debian package, end to end, in build-package/:
-#   1. build the program for the demo status server on a loopback port and
-#      make the package with `cpack -G DEB`;
+#   1. build the program with the project's settings and make the package
+#      with `cpack -G DEB`;
 #   2. lintian: no errors and no warnings;
 #   3. `cmake --install` with DESTDIR and another prefix: the files expected,
 #      the unit naming the program under that prefix;
@@ -9,7 +9,8 @@
 #      systemd-analyze verify on both installed units, each one's exposure
 #      score at most 1.5; the manual page found by man;
 #   5. the installed /usr/bin/status-monitor, as an unprivileged user, against
-#      the demo status server for a few seconds: its log checked;
+#      the demo status server on a port that the kernel handed out (named by
+#      the program's argument) for a few seconds: its log checked;
 #   6. an instance of the template enabled, dpkg --purge, then nothing of the
 #      package left on the machine, the instance's link neither.
 # Needs root (dpkg). Refuses to run when a status-monitor package is already
@@ -19,7 +20,6 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/stage_lib.sh"
 
 build="build-package"
-port=47838
 max_exposure=1.5
 
 if ((EUID != 0)); then
@@ -42,7 +42,7 @@ finish() {
 trap finish EXIT
 
 # --- 1. the package -------------------------------------------------------------
-build_package "$build" "$port"
+build_package "$build"
 echo "package: $deb, $(stat -c %s "$deb") bytes; installed size $(dpkg-deb -f "$deb" Installed-Size) KiB" >&2
 run dpkg-deb -I "$deb"
 run dpkg-deb -c "$deb"
@@ -104,8 +104,8 @@ fi
 # from a copy under an instance's name.
 instance_dir=$scratch/units
 mkdir -p "$instance_dir"
-cp "$template" "$instance_dir/status-monitor@localhost:$port.service"
-for file in "$unit" "$instance_dir/status-monitor@localhost:$port.service"; do
+cp "$template" "$instance_dir/status-monitor@localhost.service"
+for file in "$unit" "$instance_dir/status-monitor@localhost.service"; do
   name=$(basename "$file")
   security=$(systemd-analyze security --offline=yes "$file" 2>&1)
   exposure=$(sed -n "s/.*Overall exposure level for $name: \\([0-9.]*\\).*/\\1/p" <<<"$security")
@@ -119,17 +119,25 @@ done
 
 # --- 5. the installed program against the demo status server ----------------------
 server_log=$scratch/server.log
-"$build/bin/demo-status-server" --port "$port" --interval-ms 200 >"$server_log" 2>&1 &
+"$build/bin/demo-status-server" --port 0 --interval-ms 200 >"$server_log" 2>&1 &
 server_pid=$!
+port=
 for _ in $(seq 100); do
-  grep -q "listening on" "$server_log" && break
+  port=$(sed -n 's/.*: listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$server_log")
+  [[ -n $port ]] && break
   sleep 0.1
 done
+if [[ -z $port ]]; then
+  echo "package: the demo status server does not listen:" >&2
+  cat "$server_log" >&2
+  exit 1
+fi
 log=$scratch/monitor.log
 chmod 755 "$scratch"
 status=0
 (cd / && setpriv --reuid=nobody --regid=nogroup --clear-groups \
-  timeout -s TERM 4 /usr/bin/status-monitor >"$log" 2>"$scratch/monitor.err") || status=$?
+  timeout -s TERM 4 /usr/bin/status-monitor "localhost:$port" >"$log" 2>"$scratch/monitor.err") ||
+  status=$?
 # Ended by SIGTERM after 4 s, as a service manager ends it.
 if ((status != 124)); then
   echo "package: the monitor ended with $status before it was stopped:" >&2

@@ -7,7 +7,8 @@
 #   3. both units pass `systemd-analyze verify`, and `systemd-analyze security`
 #      rates each at most 1.5;
 #   4. status-monitor.service against a paced status server on its built-in
-#      port: each record's report is in the journal within 1 s of the send,
+#      port (the container's network is its own, so no other run can hold
+#      it): each record's report is in the journal within 1 s of the send,
 #      the last one before a quiet spell too;
 #   5. the server stops: `journalctl -p err` shows its failure lines and
 #      nothing else;
@@ -15,7 +16,8 @@
 #   7. `systemctl stop` in the middle of a stream: no line of the monitor's
 #      journal is a fragment;
 #   8. two instances of status-monitor@.service against two servers at once
-#      (one of them enabled), each with its own lines; an instance with a bad
+#      (on ports that the kernel handed out, which the instances' names give;
+#      one of them enabled), each with its own lines; an instance with a bad
 #      name fails at once, the message and usage in its journal at level err,
 #      and is not restarted;
 #   9. a server whose lines are longer than journald's LineMax, with level
@@ -43,10 +45,6 @@ source "$(dirname "${BASH_SOURCE[0]}")/stage_lib.sh"
 source tools/test_stages/systemd_container.sh
 
 build="build-package"
-built_in_port=47838 # the package stage's build; status-monitor.service's server
-port_b=47839
-port_c=47840
-port_d=47841
 remote_port=19532 # systemd-journal-remote's own
 max_exposure=1.5
 max_latency_s=1.0
@@ -64,7 +62,11 @@ fail() {
 }
 
 # --- 1. the package ---------------------------------------------------------------
-build_package "$build" "$built_in_port"
+build_package "$build"
+# status-monitor.service's server: the built-in one of the package's build.
+built_in_port=$(sed -n 's/^STATUS_SERVER_PORT:STRING=//p' "$build/CMakeCache.txt")
+[[ $(sed -n 's/^STATUS_SERVER_HOST:STRING=//p' "$build/CMakeCache.txt") == localhost ]] ||
+  fail "the package's build is not for a server on localhost"
 
 # --- 2. the container ---------------------------------------------------------------
 container_prepare "$machine"
@@ -102,25 +104,25 @@ exposure_of() { # UNIT: its overall exposure, as the loaded unit has it
   echo "$score"
 }
 exposure_plain=$(exposure_of status-monitor.service)
-instance_b="status-monitor@localhost:$port_b.service"
-instance_c="status-monitor@127.0.0.1:$port_c.service"
-exposure_instance=$(exposure_of "$instance_b")
+exposure_instance=$(exposure_of status-monitor@localhost.service)
 echo "systemd: verify clean; exposure status-monitor.service $exposure_plain," \
-  "$instance_b $exposure_instance (at most $max_exposure)" >&2
+  "status-monitor@localhost.service $exposure_instance (at most $max_exposure)" >&2
 
 # --- 4. reports reach the journal at once -------------------------------------------
 # server NAME PORT FIRST_ID COUNT PACE: a paced status server as a unit of its
-# own, its log in $ci/NAME.log; waits until it listens.
+# own, its log in $ci/NAME.log, on PORT (0: one that the kernel hands out);
+# waits until it listens and sets server_port to its port.
 # An optional sixth argument is the records' shape ("long").
 server() {
   in_container systemd-run --quiet --unit="status-server-$1" \
     --property=StandardOutput="file:$ci/$1.log" \
     /usr/bin/python3 "$ci/paced_status_server.py" "$2" "$3" "$4" "$5" "${@:6}"
   for _ in $(seq 100); do
-    in_container ss -Hltn "sport = :$2" | grep -q LISTEN && return 0
+    server_port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$root$ci/$1.log" 2>/dev/null)
+    [[ -n $server_port ]] && return 0
     sleep 0.1
   done
-  fail "the status server $1 does not listen on port $2"
+  fail "the status server $1 does not listen"
 }
 sent_count() { grep -c '^sent ' "$root$ci/$1.log" 2>/dev/null || true; }
 wait_sent() { # NAME COUNT SECONDS
@@ -228,8 +230,10 @@ journal_json _SYSTEMD_UNIT=status-monitor.service |
 in_container systemctl stop status-server-a2.service
 
 # --- 8. template instances ---------------------------------------------------------------
-server b "$port_b" 2001 100000 0.3
-server c "$port_c" 3001 100000 0.3
+server b 0 2001 100000 0.3
+instance_b="status-monitor@localhost:$server_port.service"
+server c 0 3001 100000 0.3
+instance_c="status-monitor@127.0.0.1:$server_port.service"
 # One enabled, as an operator makes it last: the purge must take its link.
 run in_container systemctl enable --now "$instance_b"
 run in_container systemctl start "$instance_c"
@@ -277,9 +281,9 @@ echo "systemd: bad instance names fail at start, not restarted; systemctl status
 in_container systemctl status --no-pager --lines=5 'status-monitor@localhost:0.service' >&2 || true
 
 # --- 9. lines longer than journald's LineMax ----------------------------------------
-instance_d="status-monitor@127.0.0.1:$port_d.service"
 records_d=2
-server d "$port_d" 4001 "$records_d" 0.3 long
+server d 0 4001 "$records_d" 0.3 long
+instance_d="status-monitor@127.0.0.1:$server_port.service"
 run in_container systemctl start "$instance_d"
 wait_sent d "$records_d" 30
 for _ in $(seq 100); do

@@ -19,14 +19,14 @@ run() {
   "$@"
 }
 
-# Builds the monitor for the built-in server localhost:PORT in BUILD (release
+# Builds the monitor with the project's own settings in BUILD (release
 # settings, no tests) and makes its Debian package there; sets `deb` to the
 # package's path. The package and systemd stages share it, so they test the
 # same package.
 build_package() {
-  local build=$1 port=$2
+  local build=$1
   run cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWARNINGS_AS_ERRORS=ON \
-    -DBUILD_TESTING=OFF -DSTATUS_SERVER_HOST=localhost -DSTATUS_SERVER_PORT="$port"
+    -DBUILD_TESTING=OFF
   run cmake --build "$build" -j "$jobs"
   rm -f "$build"/status-monitor_*.deb
   (cd "$build" && run cpack -G DEB)
