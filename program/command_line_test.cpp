@@ -33,7 +33,7 @@ TEST(CommandLineTest, ServerArgumentOverridesTheBuiltInOne) {
       {{"localhost"}, "localhost", 8080},
       {{"localhost:1"}, "localhost", 1},
       {{"localhost:65535"}, "localhost", 65535},
-      {{"127.0.0.1:47838"}, "127.0.0.1", 47838},
+      {{"127.0.0.1:9000"}, "127.0.0.1", 9000},
       {{"0.0.0.0"}, "0.0.0.0", 8080},
       {{"255.255.255.255:80"}, "255.255.255.255", 80},
       {{"status-1.example.org.:443"}, "status-1.example.org.", 443},

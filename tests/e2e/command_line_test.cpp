@@ -38,7 +38,7 @@ TEST(CommandLineTest, BadArgumentsEndWithTwoAndTheUsageOnStandardError) {
     const char* problem;
   } cases[] = {
       {{""}, "status-monitor: the status server's host is empty in ''\n"},
-      {{":47838"}, "status-monitor: the status server's host is empty in ':47838'\n"},
+      {{":9000"}, "status-monitor: the status server's host is empty in ':9000'\n"},
       {{"localhost:0"}, "status-monitor: the port '0' is not a TCP port"},
       {{"localhost:65536"}, "status-monitor: the port '65536' is not a TCP port"},
       {{"localhost:http"}, "status-monitor: the port 'http' is not a TCP port"},
