@@ -1,11 +1,14 @@
 # Test of the build-time settings checks (cmake/status_monitor_settings.cmake).
 #
-#   cmake -DSOURCE_DIR=<repo> -DWORK_DIR=<scratch> -P cmake/status_monitor_settings_test.cmake
+#   cmake -DSOURCE_DIR=<repo> -DWORK_DIR=<scratch> -DGENERATOR=<generator>
+#         [-DMAKE_PROGRAM=<its build tool>] -P cmake/status_monitor_settings_test.cmake
 #
 # Each case runs one check in a cmake of its own (a failed check ends the
 # cmake that runs it) and looks at its exit status and message. One more case
 # configures the real project with a bad port, to show that the checks are
-# in force there and stop the configuration.
+# in force there and stop the configuration; it uses the generator (and build
+# tool) of the build that runs the test, which is known to be installed:
+# CMake's default one may not be.
 
 if(DEFINED CHECK)
   # One case: run the named check on VALUE.
@@ -111,10 +114,18 @@ expect(dead_path "65536"                8  "${bad_dead_path}")
 expect(dead_path "99999999999"          8  "${bad_dead_path}")
 
 # The real project refuses a bad port before it generates anything.
+if(NOT GENERATOR)
+  message(FATAL_ERROR "GENERATOR must name the generator to configure the project with")
+endif()
+set(make_program)
+if(MAKE_PROGRAM)
+  set(make_program -DCMAKE_MAKE_PROGRAM=${MAKE_PROGRAM})
+endif()
 set(build ${WORK_DIR}/bad_port_build)
 file(REMOVE_RECURSE ${build})
 execute_process(
-  COMMAND ${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${build} -DSTATUS_SERVER_PORT=0 -DBUILD_TESTING=OFF
+  COMMAND ${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${build} -G "${GENERATOR}" ${make_program}
+    -DSTATUS_SERVER_PORT=0 -DBUILD_TESTING=OFF
   RESULT_VARIABLE result OUTPUT_QUIET ERROR_VARIABLE message)
 file(REMOVE_RECURSE ${build})
 string(REGEX REPLACE "[ \n]+" " " message "${message}")
