@@ -26,7 +26,7 @@
 #include "tests/e2e/log_lines.h"
 #include "tests/e2e/log_mask.h"
 #include "tests/e2e/scripted_server.h"
-#include "tests/e2e/stalled_listener.h"
+#include "transport/testing/loopback_peer.h"
 
 namespace e2e {
 namespace {
@@ -397,13 +397,13 @@ TEST_P(FaultMatrixTest, LogAndOutcome) {
     GTEST_SKIP() << "this machine's resolver can't tell that " FAULT_UNKNOWN_HOST " does not exist";
   }
   std::optional<ScriptedServer> server;
-  std::optional<StalledListener> stalled;
+  std::optional<testing_support::BlackholeListener> stalled;
   if (row.stalled_listener) {
     stalled.emplace();
   } else {
     server.emplace(row.scripts);
   }
-  ChildProcess monitor(CommandOf(row.monitor, server ? server->Port() : stalled->Port()),
+  ChildProcess monitor(CommandOf(row.monitor, server ? server->Port() : stalled->port()),
                        row.stdout_to);
   const size_t wanted =
       row.stdout_to == StdoutTo::kFile ? row.log.size() / 128 * 128 : row.log.size();

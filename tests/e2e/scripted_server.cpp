@@ -10,8 +10,8 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "demo_server/loopback_socket.h"
 #include "tests/e2e/log_mask.h"
+#include "transport/testing/loopback_peer.h"
 
 namespace e2e {
 
@@ -135,7 +135,8 @@ bool ScriptedServer::RunStep(int fd, const Step& step, const std::string& where)
       const size_t piece = step.piece == 0 ? step.bytes.size() : step.piece;
       for (size_t at = 0; at < step.bytes.size(); at += piece) {
         if (at > 0 && !stop_.SleepFor(step.delay)) return false;
-        if (!SendAll(fd, step.bytes.data() + at, std::min(piece, step.bytes.size() - at))) {
+        if (!testing_support::WriteAll(fd, step.bytes.data() + at,
+                                       std::min(piece, step.bytes.size() - at))) {
           Problem(where + ": send failed: " + std::strerror(errno));
           return false;
         }

@@ -72,6 +72,20 @@ bool PollReadable(int fd, int timeout_ms) {
   timeval timeout{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
   return select(0, &readable, nullptr, nullptr, &timeout) > 0;
 }
+
+bool ConnectPending() { return WSAGetLastError() == WSAEWOULDBLOCK; }
+
+// A connect under way ended within `timeout_ms`, one way or the other (a
+// failed one shows in the exception set).
+bool ConnectEnded(int fd, int timeout_ms) {
+  fd_set writable, failed;
+  FD_ZERO(&writable);
+  FD_ZERO(&failed);
+  FD_SET(Native(fd), &writable);
+  FD_SET(Native(fd), &failed);
+  timeval timeout{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
+  return select(0, nullptr, &writable, &failed, &timeout) > 0;
+}
 #else
 using NativeSocket = int;
 using AddressLength = socklen_t;
@@ -92,6 +106,14 @@ bool Interrupted() { return errno == EINTR; }
 
 bool PollReadable(int fd, int timeout_ms) {
   pollfd entry{fd, POLLIN, 0};
+  return poll(&entry, 1, timeout_ms) > 0;
+}
+
+bool ConnectPending() { return errno == EINPROGRESS; }
+
+// A connect under way ended within `timeout_ms`, one way or the other.
+bool ConnectEnded(int fd, int timeout_ms) {
+  pollfd entry{fd, POLLOUT, 0};
   return poll(&entry, 1, timeout_ms) > 0;
 }
 #endif
@@ -192,13 +214,21 @@ void LoopbackPeer::Run() {
 }
 
 BlackholeListener::BlackholeListener() {
+  // Backlog 0: the smallest queue the system allows, filled by one or two
+  // connections that nobody accepts. Connect until one hangs: from then on
+  // the queue is full. The hanging one stays too, so that its retries find
+  // no free place.
   listener_ = ListenOnLoopback(0, &port_);
-  // With a backlog of 0 the queue holds one connection; fill it (and the
-  // kernel's slack) so that later connection requests go unanswered.
-  for (ScopedFd& filler : fillers_) {
-    filler = ScopedFd(NewSocket(true));
-    Connect(filler.Get(), port_);
+  for (int i = 0; i < 16; ++i) {
+    ScopedFd filler(NewSocket(true));
+    if (filler.Get() < 0) throw std::runtime_error("socket failed");
+    const bool pending = Connect(filler.Get(), port_) != 0;
+    if (pending && !ConnectPending()) throw std::runtime_error("connect to the blackhole failed");
+    const bool hangs = pending && !ConnectEnded(filler.Get(), 300);
+    fillers_.push_back(std::move(filler));
+    if (hangs) return;
   }
+  throw std::runtime_error("the accept queue of the blackhole does not fill up");
 }
 
 int RefusedPort() {
@@ -221,18 +251,21 @@ int RefusedPort() {
   return ntohs(address.sin_port);
 }
 
-void WriteAll(int fd, const std::string& bytes) {
+bool WriteAll(int fd, const char* data, std::size_t size) {
   std::size_t done = 0;
-  while (done < bytes.size()) {
-    int chunk = static_cast<int>(std::min<std::size_t>(bytes.size() - done, 1 << 20));
-    auto n = send(Native(fd), bytes.data() + done, chunk, kNoSignal);
+  while (done < size) {
+    int chunk = static_cast<int>(std::min<std::size_t>(size - done, 1 << 20));
+    auto n = send(Native(fd), data + done, chunk, kNoSignal);
     if (n <= 0) {
       if (n < 0 && Interrupted()) continue;
-      return;
+      return false;
     }
     done += static_cast<std::size_t>(n);
   }
+  return true;
 }
+
+bool WriteAll(int fd, const std::string& bytes) { return WriteAll(fd, bytes.data(), bytes.size()); }
 
 std::string ReadSome(int fd, std::size_t count) {
   std::string data;

@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/unique_fd.h"
 
@@ -71,16 +72,21 @@ class LoopbackPeer {
   std::thread thread_;
 };
 
-/// A listening socket whose accept queue is full, so that the kernel drops
-/// further connection requests: a connect to it never completes.
+/// A socket listening on 127.0.0.1 at an ephemeral port whose accept queue
+/// is full and never drained, so that the kernel drops further connection
+/// requests: a connect to it neither completes nor fails until the client
+/// gives up. Throws std::runtime_error when the queue can't be filled.
 class BlackholeListener {
  public:
   BlackholeListener();
+  BlackholeListener(const BlackholeListener&) = delete;
+  BlackholeListener& operator=(const BlackholeListener&) = delete;
+
   int port() const { return port_; }
 
  private:
   ScopedFd listener_;
-  ScopedFd fillers_[4];
+  std::vector<ScopedFd> fillers_;  // the connections that fill the queue
   int port_ = 0;
 };
 
@@ -89,7 +95,10 @@ class BlackholeListener {
 /// the life of the process.
 int RefusedPort();
 
-void WriteAll(int fd, const std::string& bytes);
+/// Sends all of `bytes`, again after a signal interrupts it; never raises
+/// SIGPIPE. False when the peer is gone.
+bool WriteAll(int fd, const std::string& bytes);
+bool WriteAll(int fd, const char* data, std::size_t size);
 /// Reads until `count` bytes have arrived or the peer closed.
 std::string ReadSome(int fd, std::size_t count);
 /// Sets SO_LINGER 0, so that closing the socket sends a reset.
