@@ -11,11 +11,11 @@
 
 #include <cerrno>
 
-#include "demo_server/loopback_socket.h"
 #include "tests/e2e/child_process.h"
 #include "tests/e2e/held_port.h"
 #include "tests/e2e/log_mask.h"
 #include "tests/e2e/scripted_server.h"
+#include "transport/testing/loopback_peer.h"
 
 namespace e2e {
 namespace {
@@ -120,7 +120,8 @@ TEST(ChildProcessTest, AMissingProgramIsAnError) {
 // A loopback client for the scripted server.
 class Client {
  public:
-  explicit Client(std::uint16_t port) : socket_(ConnectToLoopback(port, &error_)) {}
+  explicit Client(std::uint16_t port)
+      : socket_(testing_support::ConnectToLoopback(port, &error_)) {}
   int ConnectError() const { return error_; }
   void Send(const std::string& text) {
     ::send(socket_.Get(), text.data(), text.size(), MSG_NOSIGNAL);
@@ -153,7 +154,7 @@ class Client {
 
  private:
   int error_ = 0;  // set while socket_ is made, so declared first
-  UniqueFd socket_;
+  testing_support::ScopedFd socket_;
 };
 
 TEST(ScriptedServerTest, FollowsEachConnectionsScriptThenRefuses) {

@@ -73,6 +73,8 @@ bool PollReadable(int fd, int timeout_ms) {
   return select(0, &readable, nullptr, nullptr, &timeout) > 0;
 }
 
+int LastError() { return WSAGetLastError(); }
+
 bool ConnectPending() { return WSAGetLastError() == WSAEWOULDBLOCK; }
 
 // A connect under way ended within `timeout_ms`, one way or the other (a
@@ -108,6 +110,8 @@ bool PollReadable(int fd, int timeout_ms) {
   pollfd entry{fd, POLLIN, 0};
   return poll(&entry, 1, timeout_ms) > 0;
 }
+
+int LastError() { return errno; }
 
 bool ConnectPending() { return errno == EINPROGRESS; }
 
@@ -159,6 +163,16 @@ ScopedFd BindLoopback(int port) {
       bind(Native(fd.Get()), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
     return ScopedFd();
   }
+  return fd;
+}
+
+ScopedFd ConnectToLoopback(int port, int* error) {
+  ScopedFd fd(NewSocket(false));
+  if (fd.Get() < 0) {
+    *error = LastError();
+    return fd;
+  }
+  *error = Connect(fd.Get(), port) == 0 ? 0 : LastError();
   return fd;
 }
 

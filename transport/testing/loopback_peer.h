@@ -33,6 +33,11 @@ ScopedFd AcceptConnection(int listener);
 /// when the port is taken.
 ScopedFd BindLoopback(int port);
 
+/// A blocking TCP socket connected to 127.0.0.1:`port`. `*error` gets 0, or
+/// the system's error code of the failed connect (errno, or the Windows
+/// Sockets error); the socket is returned all the same, unconnected.
+ScopedFd ConnectToLoopback(int port, int* error);
+
 /// Two ends of a loopback TCP connection. Nothing is sent on them, so a
 /// select or poll on either waits: they stand in for idle sockets.
 struct SocketPair {
