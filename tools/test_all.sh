@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the main build (warnings are errors)
 # with its whole ctest suite, then each extra stage of tools/test_stages/ in
-# name order (format, sanitizer builds, static checks, long tests, fuzzing,
-# Windows, the Debian package, the package under a booted systemd).
+# name order (the main stage again in a bare Debian root, format, sanitizer
+# builds, static checks, long tests, fuzzing, Windows, the Debian package,
+# the package under a booted systemd).
 #
 #   tools/test_all.sh                          every stage
 #   STAGES=main tools/test_all.sh              only the main build and its tests
