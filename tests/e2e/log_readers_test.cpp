@@ -193,9 +193,8 @@ TEST(LogReadersTest, JournalGetsLongLinesInPiecesWithinTheBound) {
                              std::string(10000, 'B') +
                              "<LogRec.SyslogID>88</LogRec.SyslogID><State>" + value +
                              "</State></StatusChange>";
-  ScriptedServer server(MONITOR_E2E_PORT,
-                        {{Expect(kGet), SendInPieces(record, 1500, 5ms), Expect(kGet), Close()}});
-  ChildProcess monitor({MONITOR_E2E_PATH}, StdoutTo::kJournal);
+  ScriptedServer server({{Expect(kGet), SendInPieces(record, 1500, 5ms), Expect(kGet), Close()}});
+  ChildProcess monitor({MONITOR_PATH, ServerArgument(server)}, StdoutTo::kJournal);
   std::string written;
   monitor.WaitFor(
       [&](const std::string&) {
