@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the main build (warnings are errors)
 # with its whole ctest suite, then each extra stage of tools/test_stages/ in
-# name order (the main stage again in a bare Debian root, format, sanitizer
-# builds, static checks, long tests, fuzzing, Windows, the Debian package,
-# the package under a booted systemd).
+# name order (the main stage in a bare Debian root, format, sanitizer builds,
+# static checks, long tests, fuzzing, Windows, the Debian package, the
+# package under a booted systemd). When the bare-root stage is chosen too (as
+# in a run of every stage), the main stage runs there only.
 #
 #   tools/test_all.sh                          every stage
 #   STAGES=main tools/test_all.sh              only the main build and its tests
@@ -90,7 +91,12 @@ ran=()
 for name in "${names[@]}"; do
   [[ -n ${chosen[$name]:-} ]] || continue
   ran+=("$name")
-  if [[ $name == main ]]; then
+  if [[ $name == main && -n ${chosen[bare-root]:-} ]]; then
+    # The bare-root stage runs the main stage where a new user stands; here,
+    # with every chosen stage's packages installed, it would only run again
+    # and could hide a missing install step.
+    echo "=== stage: main runs in the bare-root stage (STAGES=main runs it here)" >&2
+  elif [[ $name == main ]]; then
     run_stage main main_stage
   else
     run_stage "$name" "${scripts[$name]}"
