@@ -38,8 +38,30 @@ void TextOutput::WriteLineOf(std::initializer_list<std::string_view> parts, Line
                   [](std::string_view part) { return !part.empty(); })) {
     EndJournalLine();
   }
-  for (std::string_view part : parts) Append(part, level);
-  Append("\r\n", level);
+  if (reader_ == StreamReader::kPlain) {
+    // Every byte as it is, as Append would put it. A report writes many short
+    // lines, and a line mostly fits the block's room: then its parts go into
+    // place directly.
+    std::size_t size = 2;
+    for (std::string_view part : parts) size += part.size();
+    if (size < Capacity() - used_) {
+      char* out = buffer_.data() + used_;
+      for (std::string_view part : parts) {
+        if (part.empty()) continue;
+        std::memcpy(out, part.data(), part.size());
+        out += part.size();
+      }
+      out[0] = '\r';
+      out[1] = '\n';
+      used_ += size;
+    } else {
+      for (std::string_view part : parts) AppendExact(part);
+      AppendExact("\r\n");
+    }
+  } else {
+    for (std::string_view part : parts) Append(part, level);
+    Append("\r\n", level);
+  }
   EndStatement();
 }
 
@@ -55,7 +77,11 @@ void TextOutput::WriteBytewise(std::string_view bytes, std::size_t* done, LineLe
                            : std::min(Capacity() - used_, bytes.size() - *done);
     std::string_view statement = bytes.substr(*done, part);
     *done += part;  // a statement that fails counts as done
-    Write(statement, level);
+    if (open_ && !character_device_ && reader_ == StreamReader::kPlain) {
+      AppendExact(statement);  // all that Write does for a file or pipe
+    } else {
+      Write(statement, level);
+    }
   }
 }
 
